@@ -1,0 +1,66 @@
+// An owner of one dynamic library loaded at run time.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "foundation/unique_resource.h"
+
+namespace plx {
+
+struct LibraryTraits {
+  using Handle = void*;
+  static Handle invalid() noexcept { return nullptr; }
+  static void close(Handle handle) noexcept;  // FreeLibrary / dlclose
+};
+using LibraryHandle = UniqueResource<LibraryTraits>;
+
+// Holds a loaded library from construction to destruction (or until moved
+// from). Whoever uses code of the library must be gone before it is freed.
+class DynamicLibrary {
+ public:
+  // Loads the library at path (UTF-8; a bare or relative name is resolved by
+  // the system's search order). Throws LoadingLibraryException (empty path,
+  // load failure; the detail names the path and the system's reason) or
+  // ConversionStringException (path not valid UTF-8).
+  explicit DynamicLibrary(const std::string& path);
+
+  DynamicLibrary(DynamicLibrary&&) noexcept = default;
+  DynamicLibrary& operator=(DynamicLibrary&&) noexcept = default;
+
+  // The address of the export name. Throws LoadingLibrarySymbolException,
+  // naming the symbol, when there is none; the library stays loaded.
+  void* getSymbol(const char* name) const;
+
+  template <class Function>
+  Function getFunction(const char* name) const {
+    return reinterpret_cast<Function>(getSymbol(name));
+  }
+
+ private:
+  LibraryHandle handle_;
+};
+
+// Joins path components with the platform's separator, never doubling one
+// that a component already ends with; empty components add no separator.
+std::string joinPath(std::initializer_list<std::string_view> components);
+
+// The file name of a shared library on this platform: "name.dll" on Windows,
+// "libname.so" elsewhere.
+std::string sharedLibraryFileName(std::string_view name);
+
+namespace detail {
+// The platform's part: each returns null on failure and leaves the reason
+// where describeLoadFailure finds it.
+void* openLibrary(const std::string& path);
+void* findSymbol(void* handle, const char* name) noexcept;
+// Appends the reason of the last failed openLibrary or findSymbol on this
+// thread: the system error code on Windows, the dlerror() text elsewhere.
+void describeLoadFailure(std::string& message);
+char pathSeparator() noexcept;
+const char* sharedLibraryPrefix() noexcept;
+const char* sharedLibrarySuffix() noexcept;
+}  // namespace detail
+
+}  // namespace plx

@@ -1,0 +1,37 @@
+// POSIX only: dlopen and friends.
+#include <dlfcn.h>
+
+#include "foundation/dynamic_library.h"
+
+namespace plx {
+
+void LibraryTraits::close(Handle handle) noexcept { ::dlclose(handle); }
+
+namespace detail {
+
+void* openLibrary(const std::string& path) {
+  // RTLD_LOCAL keeps the library's symbols out of the process's global scope,
+  // like a Windows module; RTLD_NOW reports missing dependencies at load.
+  return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+void* findSymbol(void* handle, const char* name) noexcept {
+  ::dlerror();  // a null symbol value is only an error if dlerror says so
+  return ::dlsym(handle, name);
+}
+
+void describeLoadFailure(std::string& message) {
+  // dlopen sets no reliable errno; its own text is the reason. It is kept per
+  // thread until the next dl call, so it is still the failing call's text.
+  const char* reason = ::dlerror();
+  if (reason == nullptr) return;
+  message += ". ";
+  message += reason;
+}
+
+char pathSeparator() noexcept { return '/'; }
+const char* sharedLibraryPrefix() noexcept { return "lib"; }
+const char* sharedLibrarySuffix() noexcept { return ".so"; }
+
+}  // namespace detail
+}  // namespace plx

@@ -1,0 +1,43 @@
+#include "foundation/utf_convert.h"
+
+#include <cstdint>
+
+#include "foundation/exceptions.h"
+
+namespace plx {
+
+namespace {
+// The system converters take the length as a signed 32-bit int.
+constexpr std::size_t kMaxSourceUnits = 2147483647;
+
+template <class Output, class Input, class Convert>
+Output convert(Input text, Convert convertUnits, const char* tooLong, const char* noSize,
+               const char* failed) {
+  if (text.empty()) return Output();
+  if (text.size() > kMaxSourceUnits) throw ConversionStringException(tooLong);
+  const int sourceLength = static_cast<int>(text.size());
+  const int needed = convertUnits(text.data(), sourceLength, nullptr, 0);
+  if (needed <= 0) throw ConversionStringException(noSize);
+  Output result(static_cast<std::size_t>(needed), typename Output::value_type{});
+  if (convertUnits(text.data(), sourceLength, result.data(), needed) == 0) {
+    throw ConversionStringException(failed);
+  }
+  return result;
+}
+}  // namespace
+
+Utf16String utf8ToUtf16(std::string_view text) {
+  return convert<Utf16String>(text, detail::utf8ToUtf16Units,
+                              "Source size exceeds the limit for Utf-8 to Utf-16 conversion",
+                              "Cannot get needed size for Utf-8 to Utf-16 conversion",
+                              "Cannot perform Utf-8 to Utf-16 conversion");
+}
+
+std::string utf16ToUtf8(std::u16string_view text) {
+  return convert<std::string>(text, detail::utf16ToUtf8Units,
+                              "Source size exceeds the limit for Utf-16 to Utf-8 conversion",
+                              "Cannot get needed size for Utf-16 to Utf-8 conversion",
+                              "Cannot perform Utf-16 to Utf-8 conversion");
+}
+
+}  // namespace plx

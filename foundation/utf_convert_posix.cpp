@@ -1,0 +1,118 @@
+// A strict converter with the contract of the Win32 ones: it refuses overlong
+// forms, encoded surrogates, code points above U+10FFFF, truncated sequences
+// and unpaired UTF-16 surrogates, and reports the needed size when given no
+// output.
+#include <cstdint>
+
+#include "foundation/utf_convert.h"
+
+namespace plx::detail {
+
+namespace {
+
+// Decodes one code point at source[i]; returns its byte length, or 0 when the
+// sequence is not well-formed UTF-8 (Unicode table 3-7).
+int decodeUtf8(const unsigned char* s, int length, int i, std::uint32_t& codePoint) noexcept {
+  const unsigned char lead = s[i];
+  if (lead < 0x80) {
+    codePoint = lead;
+    return 1;
+  }
+  int count = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    count = 2;
+    codePoint = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    count = 3;
+    codePoint = lead & 0x0Fu;
+    if (lead == 0xE0) low = 0xA0;   // overlong
+    if (lead == 0xED) high = 0x9F;  // surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    count = 4;
+    codePoint = lead & 0x07u;
+    if (lead == 0xF0) low = 0x90;   // overlong
+    if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
+  } else {
+    return 0;
+  }
+  if (length - i < count) return 0;
+  for (int k = 1; k < count; ++k) {
+    const unsigned char c = s[i + k];
+    const unsigned char min = k == 1 ? low : 0x80;
+    const unsigned char max = k == 1 ? high : 0xBF;
+    if (c < min || c > max) return 0;
+    codePoint = (codePoint << 6) | (c & 0x3Fu);
+  }
+  return count;
+}
+
+}  // namespace
+
+int utf8ToUtf16Units(const char* source, int length, char16_t* output, int capacity) noexcept {
+  const auto* s = reinterpret_cast<const unsigned char*>(source);
+  std::int64_t written = 0;
+  for (int i = 0; i < length;) {
+    std::uint32_t codePoint = 0;
+    const int step = decodeUtf8(s, length, i, codePoint);
+    if (step == 0) return 0;
+    i += step;
+    const int units = codePoint >= 0x10000 ? 2 : 1;
+    if (output != nullptr) {
+      if (written + units > capacity) return 0;
+      if (units == 2) {
+        codePoint -= 0x10000;
+        output[written] = static_cast<char16_t>(0xD800 + (codePoint >> 10));
+        output[written + 1] = static_cast<char16_t>(0xDC00 + (codePoint & 0x3FF));
+      } else {
+        output[written] = static_cast<char16_t>(codePoint);
+      }
+    }
+    written += units;
+    if (written > 2147483647) return 0;
+  }
+  return static_cast<int>(written);
+}
+
+int utf16ToUtf8Units(const char16_t* source, int length, char* output, int capacity) noexcept {
+  std::int64_t written = 0;
+  for (int i = 0; i < length; ++i) {
+    std::uint32_t codePoint = source[i];
+    if (codePoint >= 0xD800 && codePoint <= 0xDBFF) {
+      if (i + 1 >= length) return 0;
+      const std::uint32_t low = source[i + 1];
+      if (low < 0xDC00 || low > 0xDFFF) return 0;
+      codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (low - 0xDC00);
+      ++i;
+    } else if (codePoint >= 0xDC00 && codePoint <= 0xDFFF) {
+      return 0;
+    }
+    unsigned char bytes[4];
+    int count = 0;
+    if (codePoint < 0x80) {
+      bytes[count++] = static_cast<unsigned char>(codePoint);
+    } else if (codePoint < 0x800) {
+      bytes[count++] = static_cast<unsigned char>(0xC0 | (codePoint >> 6));
+      bytes[count++] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
+    } else if (codePoint < 0x10000) {
+      bytes[count++] = static_cast<unsigned char>(0xE0 | (codePoint >> 12));
+      bytes[count++] = static_cast<unsigned char>(0x80 | ((codePoint >> 6) & 0x3F));
+      bytes[count++] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
+    } else {
+      bytes[count++] = static_cast<unsigned char>(0xF0 | (codePoint >> 18));
+      bytes[count++] = static_cast<unsigned char>(0x80 | ((codePoint >> 12) & 0x3F));
+      bytes[count++] = static_cast<unsigned char>(0x80 | ((codePoint >> 6) & 0x3F));
+      bytes[count++] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
+    }
+    if (output != nullptr) {
+      if (written + count > capacity) return 0;
+      for (int k = 0; k < count; ++k) output[written + k] = static_cast<char>(bytes[k]);
+    }
+    written += count;
+    if (written > 2147483647) return 0;
+  }
+  return static_cast<int>(written);
+}
+
+}  // namespace plx::detail
