@@ -2,6 +2,7 @@
 #include <dlfcn.h>
 
 #include "foundation/dynamic_library.h"
+#include "foundation/utf_convert.h"
 
 namespace plx {
 
@@ -10,6 +11,10 @@ void LibraryTraits::close(Handle handle) noexcept { ::dlclose(handle); }
 namespace detail {
 
 void* openLibrary(const std::string& path) {
+  // dlopen would take any bytes, but a path is UTF-8 on every platform: one
+  // that Windows cannot convert for LoadLibraryW is refused here as well, with
+  // the same exception, rather than loading on one platform only.
+  static_cast<void>(utf8ToUtf16(path));
   // RTLD_LOCAL keeps the library's symbols out of the process's global scope,
   // like a Windows module; RTLD_NOW reports missing dependencies at load.
   return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
