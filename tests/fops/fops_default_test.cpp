@@ -1,0 +1,367 @@
+// The default file operations on real files.
+#include "fops/fops_default.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "foundation/scope_guard.h"
+#include "tests/fops/fops_fixture.h"
+#include "tests/fops/platform_values.h"
+
+namespace kesp::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+constexpr std::uint64_t kFiveGiB = 5ull << 30;
+
+using FopsSize = FopsTest;
+
+TEST_F(FopsSize, OpenFileStaysOpenAtItsPosition) {
+  const std::string path = dir_.file("data.bin");
+  writeFile(path, "0123456789");
+  const FileObject file = create(path);
+  ASSERT_TRUE(file->open(FopsOpenRead, 0));
+  ASSERT_TRUE(file->seek(3, FopsSeekBegin));
+  std::uint64_t size = 0;
+  ASSERT_TRUE(file->size(&size));
+  EXPECT_EQ(size, 10u);
+  std::uint64_t position = 0;
+  ASSERT_TRUE(file->tell(&position));
+  EXPECT_EQ(position, 3u);
+  EXPECT_TRUE(file->close());
+  EXPECT_EQ(lines(), Lines{});
+}
+
+TEST_F(FopsSize, FiveGiBFileReportsAll64BitsAndStaysClosed) {
+  const std::string path = dir_.file("large.bin");
+  writeFile(path, "");
+  // Sparse on both systems: the test costs no disk space.
+  fs::resize_file(nativePath(path), kFiveGiB);
+  const FileObject file = create(path);
+  std::uint64_t size = 0;
+  ASSERT_TRUE(file->size(&size));
+  EXPECT_EQ(size, kFiveGiB);
+  EXPECT_TRUE(create(path)->open(FopsOpenRead, 0));
+  EXPECT_FALSE(file->close());
+  EXPECT_EQ(lines(), (Lines{"(Default FOPS) Error in 'close' function (filename '" + path +
+                            "'), handle not open"}));
+}
+
+TEST_F(FopsSize, FileHeldByAnotherObjectCannotBeSized) {
+  const std::string path = dir_.file("data.bin");
+  writeFile(path, "0123456789");
+  const FileObject holder = create(path);
+  ASSERT_TRUE(holder->open(FopsOpenRead, 0));
+  const FileObject other = create(path);
+  std::uint64_t size = 77;
+  EXPECT_FALSE(other->open(FopsOpenReadWrite, 0));
+  EXPECT_FALSE(other->size(&size));
+  EXPECT_EQ(size, 77u);
+  EXPECT_EQ(lines(),
+            (Lines{"(Default FOPS) Error in 'open' function (filename '" + path +
+                       "', access '1', flags '0')",
+                   "(Default FOPS) Error in 'open' function (filename '" + path +
+                       "', access '0', flags '0')",
+                   "(Default FOPS) Error in 'size' function (filename '" + path +
+                       "'), cannot open handle"}));
+  ASSERT_TRUE(holder->close());
+  EXPECT_TRUE(other->size(&size));
+  EXPECT_EQ(size, 10u);
+}
+
+TEST_F(FopsSize, EmptyPathGivesAnObjectThatCannotOpen) {
+  const FileObject file = create("");
+  ASSERT_NE(file, nullptr);
+  std::uint64_t size = 0;
+  EXPECT_FALSE(file->size(&size));
+  EXPECT_EQ(lines(),
+            (Lines{"(Default FOPS) Error in 'open' function (filename '', access '0', flags '0')",
+                   "(Default FOPS) Error in 'size' function (filename ''), cannot open handle"}));
+}
+
+using FopsOpen = FopsTest;
+
+TEST_F(FopsOpen, DispositionsCreateTruncateAndRequireTheFile) {
+  const std::string path = dir_.file("data.bin");
+  const FileObject file = create(path);
+  std::uint64_t count = 0;
+  EXPECT_FALSE(file->open(FopsOpenRead, 0));
+  // Truncation wins over creation and needs an existing file.
+  EXPECT_FALSE(file->open(FopsOpenReadWrite, FopsOpenTruncate | FopsOpenCreate));
+  ASSERT_TRUE(file->open(FopsOpenReadWrite, FopsOpenCreate));
+  ASSERT_TRUE(file->write("0123456789", 10, &count));
+  ASSERT_TRUE(file->close());
+
+  // Truncating needs write access; the refused open leaves the data alone.
+  EXPECT_FALSE(file->open(FopsOpenRead, FopsOpenTruncate));
+  EXPECT_EQ(readFile(path), "0123456789");
+
+  // Only access 1 writes.
+  ASSERT_TRUE(file->open(3, 0));
+  EXPECT_FALSE(file->write("x", 1, &count));
+  ASSERT_TRUE(file->close());
+
+  std::uint64_t size = 77;
+  ASSERT_TRUE(file->open(FopsOpenReadWrite, FopsOpenCreate));
+  ASSERT_TRUE(file->size(&size));
+  EXPECT_EQ(size, 0u);
+  ASSERT_TRUE(file->close());
+
+  writeFile(path, "0123456789");
+  ASSERT_TRUE(file->open(FopsOpenReadWrite, FopsOpenTruncate));
+  ASSERT_TRUE(file->size(&size));
+  EXPECT_EQ(size, 0u);
+  ASSERT_TRUE(file->close());
+
+  EXPECT_EQ(lines(),
+            (Lines{"(Default FOPS) Error in 'open' function (filename '" + path +
+                       "', access '0', flags '0')",
+                   "(Default FOPS) Error in 'open' function (filename '" + path +
+                       "', access '1', flags '3')",
+                   "(Default FOPS) Error in 'open' function (filename '" + path +
+                       "', access '0', flags '1')",
+                   "(Default FOPS) Error in 'write' function (filename '" + path +
+                       "', bytes to write '1'), error while writing"}));
+}
+
+// An open object that is opened again gives up its old handle first, instead
+// of losing it and keeping the file locked.
+TEST_F(FopsOpen, OpeningAnOpenObjectReplacesItsHandle) {
+  const std::string path = dir_.file("data.bin");
+  writeFile(path, "0123456789");
+  const FileObject file = create(path);
+  ASSERT_TRUE(file->open(FopsOpenRead, 0));
+  ASSERT_TRUE(file->open(FopsOpenReadWrite, 0));
+  std::uint64_t written = 0;
+  EXPECT_TRUE(file->write("ab", 2, &written));
+  EXPECT_EQ(written, 2u);
+  ASSERT_TRUE(file->close());
+  EXPECT_FALSE(file->close());
+  EXPECT_TRUE(create(path)->open(FopsOpenRead, 0));
+  EXPECT_EQ(readFile(path), "ab23456789");
+  EXPECT_EQ(lines(), (Lines{"(Default FOPS) Error in 'close' function (filename '" + path +
+                            "'), handle not open"}));
+}
+
+// Releasing an open object closes it, so that the file is not held until the
+// process ends.
+TEST_F(FopsOpen, ReleasingAnOpenObjectFreesTheFile) {
+  const std::string path = dir_.file("data.bin");
+  writeFile(path, "0123456789");
+  FileObject file = create(path);
+  ASSERT_TRUE(file->open(FopsOpenReadWrite, 0));
+  file.reset();
+  EXPECT_TRUE(create(path)->open(FopsOpenReadWrite, 0));
+  EXPECT_EQ(lines(), Lines{});
+}
+
+TEST_F(FopsOpen, ClosedObjectRefusesHandleOperations) {
+  const std::string path = dir_.file("data.bin");
+  writeFile(path, "0123456789");
+  const FileObject file = create(path);
+  char buffer[4] = {};
+  std::uint64_t value = 77;
+  EXPECT_FALSE(file->read(buffer, sizeof buffer, &value));
+  EXPECT_FALSE(file->write(buffer, sizeof buffer, &value));
+  EXPECT_FALSE(file->tell(&value));
+  EXPECT_FALSE(file->seek(0, FopsSeekBegin));
+  EXPECT_FALSE(file->flush());
+  EXPECT_FALSE(file->close());
+  EXPECT_EQ(value, 77u);
+  const std::string name = "(filename '" + path + "'), handle not open";
+  EXPECT_EQ(lines(), (Lines{"(Default FOPS) Error in 'read' function " + name,
+                            "(Default FOPS) Error in 'write' function " + name,
+                            "(Default FOPS) Error in 'tell' function " + name,
+                            "(Default FOPS) Error in 'seek' function " + name,
+                            "(Default FOPS) Error in 'flush' function " + name,
+                            "(Default FOPS) Error in 'close' function " + name}));
+}
+
+using FopsTransfer = FopsTest;
+
+TEST_F(FopsTransfer, ReadAtTheEndSucceedsWithNothing) {
+  const std::string path = dir_.file("data.bin");
+  const FileObject file = create(path);
+  ASSERT_TRUE(file->open(FopsOpenReadWrite, FopsOpenCreate));
+  std::uint64_t count = 0;
+  ASSERT_TRUE(file->write("hello", 5, &count));
+  EXPECT_EQ(count, 5u);
+  ASSERT_TRUE(file->flush());
+  ASSERT_TRUE(file->seek(0, FopsSeekBegin));
+  char buffer[16] = {};
+  ASSERT_TRUE(file->read(buffer, sizeof buffer, &count));
+  EXPECT_EQ(std::string(buffer, count), "hello");
+  count = 77;
+  EXPECT_TRUE(file->read(buffer, sizeof buffer, &count));
+  EXPECT_EQ(count, 0u);
+  EXPECT_TRUE(file->close());
+  EXPECT_EQ(lines(), Lines{});
+}
+
+using FopsPointer = FopsTest;
+
+TEST_F(FopsPointer, OffsetsAreSigned32Bit) {
+  const std::string path = dir_.file("data.bin");
+  writeFile(path, "0123456789");
+  const FileObject file = create(path);
+  ASSERT_TRUE(file->open(FopsOpenRead, 0));
+  EXPECT_FALSE(file->seek(2147483648, FopsSeekBegin));
+  EXPECT_FALSE(file->seek(-2147483649, FopsSeekCurrent));
+  // The smallest offset is within the limits: from 2147483648 it leads back
+  // to the start.
+  ASSERT_TRUE(file->seek(2147483647, FopsSeekBegin));
+  ASSERT_TRUE(file->seek(1, FopsSeekCurrent));
+  EXPECT_TRUE(file->seek(-2147483648, FopsSeekCurrent));
+  // Before the start the system refuses; the offset is shown unsigned.
+  EXPECT_FALSE(file->seek(-1, FopsSeekBegin));
+  EXPECT_FALSE(file->seek(0, 3));
+  std::uint64_t position = 77;
+  ASSERT_TRUE(file->tell(&position));
+  EXPECT_EQ(position, 0u);
+  EXPECT_EQ(lines(),
+            (Lines{"(Default FOPS) Error in 'seek' function (filename '" + path +
+                       "', offset '2147483648'), offset beyond the limits",
+                   "(Default FOPS) Error in 'seek' function (filename '" + path +
+                       "', offset '-2147483649'), offset beyond the limits",
+                   "(Default FOPS) Error in 'seek' function (filename '" + path +
+                       "', offset '18446744073709551615', whence '0'), cannot set file pointer",
+                   "invalid unordered_map<K, T> key"}));
+}
+
+TEST_F(FopsPointer, PositionStaysBelow4GiB) {
+  const std::string path = dir_.file("large.bin");
+  writeFile(path, "");
+  fs::resize_file(nativePath(path), kFiveGiB);
+  const FileObject file = create(path);
+  ASSERT_TRUE(file->open(FopsOpenRead, 0));
+  ASSERT_TRUE(file->seek(2147483647, FopsSeekBegin));
+  ASSERT_TRUE(file->seek(2147483647, FopsSeekCurrent));
+  std::uint64_t position = 0;
+  ASSERT_TRUE(file->tell(&position));
+  EXPECT_EQ(position, 4294967294u);
+  if (!systemKeepsPointerBelow4GiB()) {
+    GTEST_SKIP() << "this system moves the file pointer past 4 GiB";
+  }
+  EXPECT_FALSE(file->seek(2, FopsSeekCurrent));
+  EXPECT_FALSE(file->seek(0, FopsSeekEnd));
+  ASSERT_TRUE(file->tell(&position));
+  EXPECT_EQ(position, 4294967294u);
+  EXPECT_EQ(lines(),
+            (Lines{"(Default FOPS) Error in 'seek' function (filename '" + path +
+                       "', offset '2', whence '1'), cannot set file pointer",
+                   "(Default FOPS) Error in 'seek' function (filename '" + path +
+                       "', offset '0', whence '2'), cannot set file pointer"}));
+}
+
+using FopsName = FopsTest;
+
+TEST_F(FopsName, RenameNeverReplacesAndKeepsTheOldName) {
+  const std::string path = dir_.file("a.bin");
+  const std::string other = dir_.file("b.bin");
+  writeFile(path, "aaaa");
+  writeFile(other, "bb");
+  const FileObject file = create(path);
+  EXPECT_FALSE(file->rename(other.c_str()));
+  EXPECT_FALSE(file->rename("\x80"));
+  EXPECT_EQ(readFile(other), "bb");
+  std::uint64_t size = 0;
+  ASSERT_TRUE(file->size(&size));
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(lines(), (Lines{"(Default FOPS) Error in 'rename' function (filename '" + path +
+                                "', new filename '" + other + "')",
+                            "Error converting string encoding: Cannot get needed size for "
+                            "Utf-8 to Utf-16 conversion"}));
+}
+
+TEST_F(FopsName, UnlinkFollowsTheNewName) {
+  const std::string path = dir_.file("a.bin");
+  // Not ASCII, and beyond the Basic Multilingual Plane: the name goes to
+  // UTF-16 and back for the log.
+  const std::string renamed = dir_.file("renamed-\xC3\xA9-\xF0\x9F\x98\x80.bin");
+  writeFile(path, "aaaa");
+  const FileObject file = create(path);
+  ASSERT_TRUE(file->rename(renamed.c_str()));
+  EXPECT_FALSE(fs::exists(nativePath(path)));
+  EXPECT_EQ(readFile(renamed), "aaaa");
+  ASSERT_TRUE(file->unlink());
+  EXPECT_FALSE(fs::exists(nativePath(renamed)));
+  EXPECT_FALSE(file->unlink());
+  EXPECT_EQ(lines(),
+            (Lines{"(Default FOPS) Error in 'unlink' function (filename '" + renamed + "')"}));
+}
+
+TEST_F(FopsName, AccessFollowsTheReadOnlyBitEvenForAdministrators) {
+  const std::string path = dir_.file("data.bin");
+  const std::string missing = dir_.file("missing.bin");
+  writeFile(path, "0123");
+  const FileObject file = create(path);
+  EXPECT_TRUE(file->access(FopsAccessExists));
+  EXPECT_TRUE(file->access(FopsAccessRead | FopsAccessWrite));
+
+  constexpr auto kWriteBits = fs::perms::owner_write | fs::perms::group_write |
+                              fs::perms::others_write;
+  fs::permissions(nativePath(path), kWriteBits, fs::perm_options::remove);
+  // Windows will not delete a read-only file, not even with the scratch directory.
+  const plx::ScopeGuard writable(
+      [&] { fs::permissions(nativePath(path), fs::perms::owner_write, fs::perm_options::add); });
+  EXPECT_FALSE(file->access(FopsAccessWrite));
+  EXPECT_FALSE(file->access(FopsAccessRead | FopsAccessWrite));
+  EXPECT_TRUE(file->access(FopsAccessRead));
+
+  EXPECT_FALSE(create(missing)->access(FopsAccessExists));
+
+  // A directory passes every test, but it is not a file to open.
+  const FileObject directory = create(dir_.utf8Path());
+  EXPECT_TRUE(directory->access(FopsAccessRead | FopsAccessWrite));
+  EXPECT_FALSE(directory->open(FopsOpenRead, 0));
+
+  EXPECT_EQ(lines(),
+            (Lines{"(Default FOPS) Error in 'access' function (filename '" + path + "', flags '2')",
+                   "(Default FOPS) Error in 'access' function (filename '" + path + "', flags '3')",
+                   "(Default FOPS) Error in 'access' function (filename '" + missing +
+                       "', flags '0')",
+                   "(Default FOPS) Error in 'open' function (filename '" + dir_.utf8Path() +
+                       "', access '0', flags '0')"}));
+}
+
+using FopsFactory = FopsTest;
+
+TEST_F(FopsFactory, NullOrNonUtf8PathGivesNoObject) {
+  EXPECT_EQ(factory_.createFopsFile(nullptr, nullptr), nullptr);
+  EXPECT_EQ(factory_.createFopsFile("bad-\xC0\xAF.bin", nullptr), nullptr);
+  EXPECT_EQ(lines(),
+            (Lines{"(Default FOPS) Invalid input for 'createFopsFile' function (file 'NULL')",
+                   "Error converting string encoding: Cannot get needed size for Utf-8 to "
+                   "Utf-16 conversion"}));
+}
+
+TEST_F(FopsFactory, ReleaseLeavesOtherFileObjectsAlone) {
+  class ForeignFile final : public FopsFileV1 {
+   public:
+    bool access(std::uint32_t) override { return true; }
+    bool rename(const char*) override { return true; }
+    bool unlink() override { return true; }
+    bool open(std::uint32_t, std::uint32_t) override { return true; }
+    bool read(void*, std::uint64_t, std::uint64_t*) override { return true; }
+    bool write(const void*, std::uint64_t, std::uint64_t*) override { return true; }
+    bool tell(std::uint64_t*) override { return true; }
+    bool seek(std::int64_t, std::uint32_t) override { return true; }
+    bool size(std::uint64_t*) override { return true; }
+    bool flush() override { return true; }
+    bool close() override { return true; }
+  };
+  // Freeing an object on the stack would crash or trip the address sanitizer.
+  ForeignFile foreign;
+  factory_.releaseFopsFile(&foreign);
+  factory_.releaseFopsFile(nullptr);
+  EXPECT_EQ(lines(), Lines{});
+}
+
+}  // namespace
+}  // namespace kesp::test
