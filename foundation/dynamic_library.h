@@ -33,6 +33,10 @@ class DynamicLibrary {
   // naming the symbol, when there is none; the library stays loaded.
   void* getSymbol(const char* name) const;
 
+  // Gives up the library without freeing it: it stays mapped for the life of
+  // the process. For when code of the library may still run.
+  void keepLoaded() noexcept { (void)handle_.release(); }
+
   template <class Function>
   Function getFunction(const char* name) const {
     return reinterpret_cast<Function>(getSymbol(name));

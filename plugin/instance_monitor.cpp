@@ -1,0 +1,29 @@
+#include "plugin/instance_monitor.h"
+
+#include <string>
+
+#include "foundation/exceptions.h"
+
+namespace kesp::plugins {
+
+const char* InstanceMonitor::jobText(Job job) noexcept {
+  switch (job) {
+    case Job::None: return "none";
+    case Job::Scan: return "scan";
+    case Job::Check: return "check";
+    case Job::SetFops: return "setFops";
+    case Job::RegisterCallback: return "registerCallback";
+  }
+  return "N/A";
+}
+
+plx::ScopeGuard InstanceMonitor::assignJob(Job job) {
+  Job running = Job::None;
+  if (!currentJob_.compare_exchange_strong(running, job)) {
+    throw plx::Exception(std::string("Cannot perform '") + jobText(job) +
+                         "', instance is busy with '" + jobText(running) + "'");
+  }
+  return plx::ScopeGuard([this] { currentJob_.exchange(Job::None); });
+}
+
+}  // namespace kesp::plugins

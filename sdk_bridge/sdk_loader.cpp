@@ -1,0 +1,227 @@
+#include "sdk_bridge/sdk_loader.h"
+
+#include <string>
+
+#include "foundation/boundary.h"
+#include "foundation/exceptions.h"
+#include "foundation/scope_guard.h"
+#include "plugin/plugin_log.h"
+#include "sdk_bridge/sdk_error.h"
+#include "sdk_bridge/sdk_instance.h"
+
+namespace kesp::plugins::fpchecker {
+
+VfpcSdkLibrary::VfpcSdkLibrary(const std::string& path)
+    : module_(path),
+      fpcCreate_(module_.getFunction<FPCCreateFunction>(kFpcCreateName)),
+      fpcDestroy_(module_.getFunction<FPCDestroyFunction>(kFpcDestroyName)) {}
+
+namespace {
+
+// The last entry of id, scanning from the end; null when there is none.
+const GenericDataEntry* lastOption(const SdkLoadParameters& parameters, std::uint32_t id) {
+  if (parameters.configOptions == nullptr) return nullptr;
+  const auto& options = *parameters.configOptions;
+  for (auto entry = options.rbegin(); entry != options.rend(); ++entry) {
+    if (entry->id() == id) return &*entry;
+  }
+  return nullptr;
+}
+
+std::string textOption(const SdkLoadParameters& parameters, std::uint32_t id) {
+  const GenericDataEntry* entry = lastOption(parameters, id);
+  return entry != nullptr ? entry->text() : "";
+}
+
+std::uint64_t numberOption(const SdkLoadParameters& parameters, std::uint32_t id,
+                           std::uint64_t fallback) {
+  const GenericDataEntry* entry = lastOption(parameters, id);
+  return entry != nullptr ? entry->value() : fallback;
+}
+
+std::string versionText(const PluginVersion& version) {
+  return std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
+         std::to_string(version.patch) + "." + std::to_string(version.build);
+}
+
+}  // namespace
+
+Status buildFpcConfig(const SdkLoadParameters& parameters, const plx::LogChannel& log,
+                      fpcsdk::FPCConfig& config) {
+  config.cloudUrl = textOption(parameters, OptionCloudUrl);
+  if (config.cloudUrl.empty()) config.cloudUrl = kDefaultCloudUrl;
+  config.sdkText1 = textOption(parameters, OptionSdkText1);
+  config.hostDataString = parameters.hostDataString;
+  config.pluginVersionText = versionText(parameters.pluginVersion);
+  config.sdkText7 = textOption(parameters, OptionSdkText7);
+  config.sdkText4 = textOption(parameters, OptionSdkText4);
+
+  const std::uint64_t connectionTimeout =
+      numberOption(parameters, OptionConnectionTimeout, kDefaultConnectionTimeout);
+  if (connectionTimeout > kMaxTimeout) {
+    log.format(plx::LogError,
+               "Invalid configuration: connection timeout '%llu' exceeds the maximum allowed",
+               static_cast<unsigned long long>(connectionTimeout));
+    return Status::Error;
+  }
+  const std::uint64_t dataTimeout =
+      numberOption(parameters, OptionDataTimeout, kDefaultDataTimeout);
+  if (dataTimeout > kMaxTimeout) {
+    log.format(plx::LogError,
+               "Invalid configuration: data timeout '%llu' exceeds the maximum allowed",
+               static_cast<unsigned long long>(dataTimeout));
+    return Status::Error;
+  }
+  const std::uint64_t retries =
+      numberOption(parameters, OptionConnectionRetries, kDefaultConnectionRetries);
+  if (retries > kMaxConnectionRetries) {
+    log.format(plx::LogError,
+               "Invalid configuration: connection retries '%llu' exceeds the maximum allowed",
+               static_cast<unsigned long long>(retries));
+    return Status::Error;
+  }
+  config.connectionTimeout = connectionTimeout;
+  config.dataTimeout = dataTimeout;
+  config.connectionRetries = static_cast<std::uint32_t>(retries);
+  return Status::Success;
+}
+
+VfpcSdkLoader::VfpcSdkLoader(const plx::Logger& logger) noexcept
+    : logger_(&logger), log_(pluginLog(logger)), sdkLogger_(logger) {}
+
+VfpcSdkLoader::~VfpcSdkLoader() { shutDownOnRelease(); }
+
+Status VfpcSdkLoader::load(const SdkLoadParameters& parameters) {
+  if (parameters.baseDirectory.empty()) {
+    log_.text(plx::LogError, "Invalid configuration: base directory is empty");
+    return Status::Error;
+  }
+  const std::string path =
+      plx::joinPath({parameters.baseDirectory, plx::sharedLibraryFileName(kSdkLibraryName)});
+
+  std::unique_ptr<VfpcSdkLibrary> library;
+  try {
+    library = std::make_unique<VfpcSdkLibrary>(path);
+  } catch (const std::exception& error) {
+    log_.format(plx::LogError, "Failed to load VFPC SDK library '%s'. %s", path.c_str(),
+                error.what());
+    return Status::LoadFailed;
+  }
+  // A library still held is freed only after the new one is in place.
+  library_.swap(library);
+  library.reset();
+
+  plx::ScopeGuard releaseLibrary([this] { library_.reset(); });
+  const Status status = createConfiguredSdk(parameters);
+  if (status == Status::Success) releaseLibrary.dismiss();
+  return status;
+}
+
+Status VfpcSdkLoader::createConfiguredSdk(const SdkLoadParameters& parameters) {
+  fpcsdk::LogInterface* sdkLog = logger_->logInterface() != nullptr ? &sdkLogger_ : nullptr;
+  fpcsdk::FPC* created = nullptr;
+  const std::int32_t createCode = library_->fpcCreate()(sdkLog, &created);
+  if (createCode != SdkOk) {
+    log_.format(plx::LogError, "Internal error: creation of VFPC object failed with error %s",
+                sdkErrorToString(createCode));
+    return sdkErrorToStatus(createCode);
+  }
+  if (created == nullptr) {
+    // Success without an object: nothing to destroy, nothing to call.
+    throw InternalException("VFPC SDK reported success but created no VFPC object");
+  }
+  fpc_ = created;
+  // Runs before the library guard of the caller: the SDK object dies before
+  // its code is unmapped. uninitialize is never called on this path.
+  plx::ScopeGuard destroyFpc([this] {
+    library_->fpcDestroy()(fpc_);
+    fpc_ = nullptr;
+  });
+
+  fpcsdk::FPCConfig config;
+  if (const Status status = buildFpcConfig(parameters, log_, config); status != Status::Success) {
+    return status;
+  }
+
+  const std::int32_t initializeCode = fpc_->initialize(config);
+  if (initializeCode != SdkOk) {
+    log_.format(plx::LogError, "VFPC initialization failed with error %s",
+                sdkErrorToString(initializeCode));
+    return sdkErrorToStatus(initializeCode);
+  }
+
+  const std::string proxy = textOption(parameters, OptionProxy);
+  const std::string certificatePath = textOption(parameters, OptionCertificatePath);
+  const std::int32_t proxyCode = fpc_->setProxy(proxy, certificatePath);
+  if (proxyCode != SdkOk) {
+    log_.format(plx::LogError,
+                "Failed to set proxy '%s' with certificate path '%s' in VFPC SDK library: %s",
+                proxy.c_str(), certificatePath.c_str(), sdkErrorToString(proxyCode));
+    return sdkErrorToStatus(proxyCode);
+  }
+
+  destroyFpc.dismiss();
+  return Status::Success;
+}
+
+Status VfpcSdkLoader::unload() {
+  if (!library_) {
+    log_.text(plx::LogError, "Failed to unload VFPC SDK library: not loaded");
+    return Status::NotInitialized;
+  }
+  const std::int32_t code = fpc_->uninitialize();
+  if (code == SdkOk) {
+    library_->fpcDestroy()(fpc_);
+    fpc_ = nullptr;
+  }
+  const Status status = sdkErrorToStatus(code);
+  if (status != Status::Success) return status;
+  library_.reset();
+  return Status::Success;
+}
+
+Status VfpcSdkLoader::setOnTheFlyProxy(const std::string& proxy,
+                                       const std::string& certificatePath) {
+  const std::int32_t code = fpc_->setProxy(proxy, certificatePath);
+  if (code != SdkOk) {
+    log_.format(plx::LogError,
+                "Failed to set on-the-fly proxy '%s' with certificate path '%s' in VFPC SDK "
+                "library: %s",
+                proxy.c_str(), certificatePath.c_str(), sdkErrorToString(code));
+  }
+  return sdkErrorToStatus(code);
+}
+
+void VfpcSdkLoader::runThreadCleanup() { fpc_->threadCleanup(); }
+
+std::unique_ptr<VfpcSdkInstance> VfpcSdkLoader::createSdkInstance() {
+  return std::make_unique<VfpcSdkInstanceImpl>(*logger_, fpc_);
+}
+
+void VfpcSdkLoader::shutDownOnRelease() noexcept {
+  if (!library_) return;
+  plx::callGuarded(log_, [this] {
+    const std::int32_t code = fpc_->uninitialize();
+    if (code != SdkOk) {
+      // The SDK object is still alive and may run code of the library: the
+      // library is deliberately left mapped rather than freed under it.
+      log_.format(plx::LogError,
+                  "Failed to shut down VFPC SDK library on release: %s; the library stays loaded",
+                  sdkErrorToString(code));
+      library_->keepLoaded();
+      library_.reset();
+      fpc_ = nullptr;
+      return;
+    }
+    library_->fpcDestroy()(fpc_);
+    fpc_ = nullptr;
+    library_.reset();
+  });
+  // An exception above (an unknown code) also leaves the library mapped.
+  if (library_) {
+    library_->keepLoaded();
+    library_.reset();
+  }
+}
+
+}  // namespace kesp::plugins::fpchecker

@@ -1,0 +1,101 @@
+// Loads the checker SDK library, creates and configures its SDK object, and
+// shuts both down again.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/dynamic_library.h"
+#include "foundation/logger.h"
+#include "kesp/plugin.h"
+#include "kesp/status.h"
+#include "plugin/generic_data_entry.h"
+#include "sdk_bridge/fpcsdk.h"
+#include "sdk_bridge/sdk_logger.h"
+
+namespace kesp::plugins::fpchecker {
+
+class VfpcSdkInstance;
+
+// The cloud endpoint the SDK uses when option 0 is absent or empty.
+inline constexpr char kDefaultCloudUrl[] = "https://fpc.cloud.velnor.example/api/v2/check";
+inline constexpr std::uint64_t kDefaultConnectionTimeout = 5000;
+inline constexpr std::uint64_t kDefaultDataTimeout = 5000;
+inline constexpr std::uint64_t kDefaultConnectionRetries = 5;
+inline constexpr std::uint64_t kMaxTimeout = 9223372036854775807ull;  // 2^63-1
+inline constexpr std::uint64_t kMaxConnectionRetries = 4294967295ull;
+// The SDK library's base name: vfpcsdk.dll on Windows, libvfpcsdk.so elsewhere.
+inline constexpr char kSdkLibraryName[] = "vfpcsdk";
+
+struct SdkLoadParameters {
+  std::string baseDirectory;
+  std::string hostDataString;
+  PluginVersion pluginVersion{};
+  // The configuration's option list itself, not a copy.
+  const std::vector<GenericDataEntry>* configOptions = nullptr;
+};
+
+// One loaded copy of the SDK library with its two exports resolved.
+class VfpcSdkLibrary {
+ public:
+  // Throws the library exceptions of plx::DynamicLibrary; a missing export
+  // frees the library again before the exception leaves.
+  explicit VfpcSdkLibrary(const std::string& path);
+
+  // The library stays mapped after this object is gone.
+  void keepLoaded() noexcept { module_.keepLoaded(); }
+
+  FPCCreateFunction fpcCreate() const noexcept { return fpcCreate_; }
+  FPCDestroyFunction fpcDestroy() const noexcept { return fpcDestroy_; }
+
+ private:
+  plx::DynamicLibrary module_;
+  FPCCreateFunction fpcCreate_;
+  FPCDestroyFunction fpcDestroy_;
+};
+
+// Empty (nothing loaded) or loaded (library and SDK object). Takes no lock:
+// load, unload, setOnTheFlyProxy and runThreadCleanup must not overlap.
+class VfpcSdkLoader {
+ public:
+  explicit VfpcSdkLoader(const plx::Logger& logger) noexcept;
+  // A loader still loaded shuts the SDK down in unload order first.
+  ~VfpcSdkLoader();
+  VfpcSdkLoader(const VfpcSdkLoader&) = delete;
+  VfpcSdkLoader& operator=(const VfpcSdkLoader&) = delete;
+
+  // Loads, creates, initialises and sets the proxy; any failure undoes what
+  // was done (FPCDestroy, then the library) and is logged once. Throws
+  // kesp::InternalException for an SDK code it does not know, after undoing.
+  Status load(const SdkLoadParameters& parameters);
+  // uninitialize, FPCDestroy, free the library. A refusal by the SDK leaves
+  // everything loaded and may be retried.
+  Status unload();
+  Status setOnTheFlyProxy(const std::string& proxy, const std::string& certificatePath);
+  void runThreadCleanup();
+  // A new SDK instance over the loaded SDK object, owned by the caller.
+  std::unique_ptr<VfpcSdkInstance> createSdkInstance();
+
+  bool loaded() const noexcept { return library_ != nullptr; }
+
+ private:
+  Status createConfiguredSdk(const SdkLoadParameters& parameters);
+  void shutDownOnRelease() noexcept;
+
+  const plx::Logger* logger_;
+  plx::LogChannel log_;
+  std::unique_ptr<VfpcSdkLibrary> library_;
+  // Lives exactly as long as the loader, so it outlives every SDK object.
+  VfpcSdkLogger sdkLogger_;
+  fpcsdk::FPC* fpc_ = nullptr;
+};
+
+// Builds the SDK settings from the load parameters and the options (the last
+// entry of an id wins). Returns Error after logging when a number is out of
+// range.
+Status buildFpcConfig(const SdkLoadParameters& parameters, const plx::LogChannel& log,
+                      fpcsdk::FPCConfig& config);
+
+}  // namespace kesp::plugins::fpchecker

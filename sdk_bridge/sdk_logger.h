@@ -1,0 +1,29 @@
+// The log interface the checker SDK writes to: its lines reach the host log
+// through the checker's logger, behind the prefix "[fpcsdk] ".
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "foundation/logger.h"
+#include "sdk_bridge/fpcsdk.h"
+
+namespace kesp::plugins::fpchecker {
+
+// SDK levels 1 to 3 keep their number; 0 and anything else is an error.
+std::uint32_t sdkLogLevelToHost(std::int32_t level) noexcept;
+
+class VfpcSdkLogger final : public fpcsdk::LogInterface {
+ public:
+  // logger must outlive the SDK object that holds this interface.
+  explicit VfpcSdkLogger(const plx::Logger& logger) noexcept : logger_(&logger) {}
+
+  // Neither lets an exception reach the SDK; both may run on any SDK thread.
+  bool filter(std::int32_t level) override;
+  void log(std::int32_t level, std::int32_t context, const std::string& message) override;
+
+ private:
+  const plx::Logger* logger_;
+};
+
+}  // namespace kesp::plugins::fpchecker
