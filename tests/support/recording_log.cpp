@@ -4,6 +4,11 @@
 
 namespace kesp::test {
 
+void PrintTo(const LogLine& line, std::ostream* out) {
+  *out << "{level " << line.level << ", module " << line.module << ", flags " << line.flags
+       << ", \"" << line.text << "\"}";
+}
+
 void LineRecorder::setMaxLevel(std::uint32_t maxLevel) {
   const std::lock_guard lock(mutex_);
   maxLevel_ = maxLevel;

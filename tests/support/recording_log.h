@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,9 @@ struct LogLine {
 
   bool operator==(const LogLine&) const = default;
 };
+
+// Readable failure messages in tests.
+void PrintTo(const LogLine& line, std::ostream* out);
 
 // Records what reaches it; safe to call from many threads. Levels above
 // maxLevel are reported as not enabled (and must then never arrive).

@@ -1,0 +1,465 @@
+// The road of one check, from input to verdict, as a host drives it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/fake_sdk.h"
+#include "tests/support/plugin_host.h"
+#include "tests/support/test_paths.h"
+
+namespace kesp::test {
+namespace {
+
+using fp::Status;
+using kesp::plugins::BoolPair;
+using kesp::plugins::GenericData;
+using kesp::plugins::IntPair;
+using kesp::plugins::StrPair;
+
+// A host file-operations factory that records what it is asked and hands out
+// file objects that report a scripted size.
+class RecordingFops final : public kesp::FopsFactoryV1 {
+ public:
+  class File final : public kesp::FopsFileV1 {
+   public:
+    explicit File(RecordingFops& owner) : owner_(owner) {}
+    bool access(std::uint32_t) override { return unexpected("access"); }
+    bool rename(const char*) override { return unexpected("rename"); }
+    bool unlink() override { return unexpected("unlink"); }
+    bool open(std::uint32_t, std::uint32_t) override { return unexpected("open"); }
+    bool read(void*, std::uint64_t, std::uint64_t*) override { return unexpected("read"); }
+    bool write(const void*, std::uint64_t, std::uint64_t*) override { return unexpected("write"); }
+    bool tell(std::uint64_t*) override { return unexpected("tell"); }
+    bool seek(std::int64_t, std::uint32_t) override { return unexpected("seek"); }
+    bool size(std::uint64_t* size) override {
+      owner_.calls.push_back("size");
+      if (!owner_.sizeWorks) return false;
+      *size = owner_.fileSize;
+      return true;
+    }
+    bool flush() override { return unexpected("flush"); }
+    bool close() override { return unexpected("close"); }
+
+   private:
+    bool unexpected(const char* name) {
+      ADD_FAILURE() << "the plug-in called " << name;
+      return false;
+    }
+    RecordingFops& owner_;
+  };
+
+  kesp::FopsFileV1* createFopsFile(const char* path, void* context) override {
+    calls.push_back(std::string("create ") + path);
+    contexts.push_back(context);
+    if (!createWorks) return nullptr;
+    files.push_back(std::make_unique<File>(*this));
+    return files.back().get();
+  }
+  void releaseFopsFile(kesp::FopsFileV1* file) override {
+    calls.push_back("release");
+    EXPECT_FALSE(files.empty());
+    EXPECT_EQ(file, files.back().get()) << "released a file object it did not get";
+    files.pop_back();
+  }
+
+  std::vector<std::string> calls;
+  std::vector<void*> contexts;
+  std::vector<std::unique_ptr<File>> files;
+  bool createWorks = true;
+  bool sizeWorks = true;
+  std::uint64_t fileSize = 0;
+};
+
+class Check : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    checker = host.loadedChecker();
+    instance = host.instance(*checker);
+  }
+  void TearDown() override {
+    instance.reset();
+    if (checker) {
+      EXPECT_EQ(checker->unload(), Status::Success);
+    }
+  }
+
+  HostPtr<fp::FileInputV1> fileInput() {
+    return HostPtr<fp::FileInputV1>(static_cast<fp::FileInputV1*>(instance->createInput(0)));
+  }
+  HostPtr<fp::MemoryFileInputV1> memoryInput() {
+    return HostPtr<fp::MemoryFileInputV1>(
+        static_cast<fp::MemoryFileInputV1*>(instance->createInput(1)));
+  }
+  // Runs a check; returns the status and, on success, the verdict.
+  Status check(fp::InputV1& input, bool* verdict = nullptr) {
+    fp::OutputV1* output = nullptr;
+    const Status status = instance->check(&input, &output);
+    if (status == Status::Success) {
+      EXPECT_NE(output, nullptr);
+      if (verdict != nullptr) *verdict = output->isFalsePositive();
+      output->release();
+    } else {
+      EXPECT_EQ(output, nullptr) << "an output was handed out on failure";
+    }
+    return status;
+  }
+
+  PluginHost host;
+  HostPtr<fp::CheckerV1> checker;
+  HostPtr<fp::InstanceV1> instance;
+  const char buffer[16] = "MZ buffer bytes";
+};
+
+TEST_F(Check, TheWholeRoadWithEveryKindOfCustomData) {
+  RecordingFops fops;
+  fops.fileSize = 4096;
+  ASSERT_EQ(instance->setFops(&fops), Status::Success);
+  auto input = fileInput();
+  ASSERT_NE(input, nullptr);
+  EXPECT_EQ(input->getType(), 0u);
+  int context = 0;
+  input->setFopsContext(&context);
+  ASSERT_EQ(input->setDetectionName("Trojan.Win32.Generic.abcdefghijklmnopqrst"), Status::Success);
+  ASSERT_EQ(input->setPath("C:/scan/sample.exe"), Status::Success);
+  {
+    // The host frees its own data as soon as each call returns.
+    std::string hash(64, 'a');
+    std::string extra = "extra data";
+    std::string key = "isPacked";
+    std::string strValue = "value one";
+    const BoolPair boolPair{key.c_str(), true};
+    const IntPair intPair{"depth", -7};
+    const StrPair strPair{"origin", strValue.c_str()};
+    const GenericData data[] = {
+        textOption(0, hash.c_str()),
+        textOption(0, "second hash"),
+        textOption(10000, extra.c_str()),
+        pointerData(10001, 5, &boolPair),
+        pointerData(10002, 5, &intPair),
+        pointerData(10003, 5, &strPair),
+    };
+    for (const GenericData& item : data) ASSERT_EQ(input->addCustomData(&item), Status::Success);
+    hash.assign(64, 'z');
+    key = "changed";
+    strValue = "changed";
+  }
+  FakeSdk::instance().setVerdict(true);
+  bool verdict = false;
+  ASSERT_EQ(check(*input, &verdict), Status::Success);
+  EXPECT_TRUE(verdict);
+
+  const auto detections = FakeSdk::instance().detections();
+  ASSERT_EQ(detections.size(), 1u);
+  const fpcsdk::DetectionInput& record = detections[0];
+  EXPECT_EQ(record.filePath, "C:/scan/sample.exe");
+  EXPECT_EQ(record.fileSize, 4096u);
+  EXPECT_EQ(record.hash, std::string(64, 'a'));
+  EXPECT_EQ(record.detectionName, "Trojan.Win32.Generic.abcdefghijklmnopqrst");
+  EXPECT_EQ(record.extraData, "extra data");
+  EXPECT_EQ(record.customOptions.boolOptions,
+            (std::unordered_map<std::string, bool>{{"isPacked", true}}));
+  EXPECT_EQ(record.customOptions.intOptions,
+            (std::unordered_map<std::string, std::int64_t>{{"depth", -7}}));
+  EXPECT_EQ(record.customOptions.stringOptions,
+            (std::unordered_map<std::string, std::string>{{"origin", "value one"}}));
+  EXPECT_EQ(fops.calls, (std::vector<std::string>{"create C:/scan/sample.exe", "size", "release"}));
+  EXPECT_EQ(fops.contexts, std::vector<void*>{&context});
+}
+
+TEST_F(Check, FirstEntryWinsForHashExtraDataAndKeys) {
+  auto input = memoryInput();
+  ASSERT_EQ(input->setDetectionName("EICAR"), Status::Success);
+  ASSERT_EQ(input->setBuffer(buffer, sizeof buffer), Status::Success);
+  const StrPair first{"key", "first"};
+  const StrPair second{"key", "second"};
+  const BoolPair sameKey{"key", false};
+  const GenericData data[] = {
+      textOption(10000, "extra 1"), textOption(10000, "extra 2"), pointerData(10003, 5, &first),
+      pointerData(10003, 5, &second), pointerData(10001, 5, &sameKey),
+  };
+  for (const GenericData& item : data) ASSERT_EQ(input->addCustomData(&item), Status::Success);
+  ASSERT_EQ(check(*input), Status::Success);
+  const fpcsdk::DetectionInput record = FakeSdk::instance().detections().at(0);
+  EXPECT_EQ(record.extraData, "extra 1");
+  EXPECT_EQ(record.customOptions.stringOptions,
+            (std::unordered_map<std::string, std::string>{{"key", "first"}}));
+  EXPECT_EQ(record.customOptions.boolOptions,
+            (std::unordered_map<std::string, bool>{{"key", false}}));
+}
+
+TEST_F(Check, AMemoryInputSendsItsSizeAndNeverTouchesFiles) {
+  RecordingFops fops;
+  ASSERT_EQ(instance->setFops(&fops), Status::Success);
+  auto input = memoryInput();
+  EXPECT_EQ(input->getType(), 1u);
+  ASSERT_EQ(input->setDetectionName("EICAR"), Status::Success);
+  ASSERT_EQ(input->setBuffer(buffer, sizeof buffer), Status::Success);
+  ASSERT_EQ(check(*input), Status::Success);
+  const fpcsdk::DetectionInput record = FakeSdk::instance().detections().at(0);
+  EXPECT_EQ(record.filePath, "");
+  EXPECT_EQ(record.fileSize, sizeof buffer);
+  EXPECT_EQ(record.hash, "");
+  EXPECT_EQ(record.extraData, "");
+  EXPECT_TRUE(record.customOptions.boolOptions.empty());
+  EXPECT_TRUE(record.customOptions.intOptions.empty());
+  EXPECT_TRUE(record.customOptions.stringOptions.empty());
+  EXPECT_EQ(fops.calls, std::vector<std::string>{});
+}
+
+TEST_F(Check, AHostSetSizeIsUsedButTheFileObjectIsStillMadeAndReleased) {
+  RecordingFops fops;
+  fops.fileSize = 77;
+  ASSERT_EQ(instance->setFops(&fops), Status::Success);
+  auto input = fileInput();
+  ASSERT_EQ(input->setDetectionName("EICAR"), Status::Success);
+  ASSERT_EQ(input->setPath("/scan/a"), Status::Success);
+  input->setFileSize(0);
+  ASSERT_EQ(check(*input), Status::Success);
+  EXPECT_EQ(FakeSdk::instance().detections().at(0).fileSize, 0u);
+  EXPECT_EQ(fops.calls, (std::vector<std::string>{"create /scan/a", "release"}));
+}
+
+TEST_F(Check, TheDefaultFileOperationsMeasureTheRealFile) {
+  TempDir directory;
+  const std::string path = directory.file("sample.bin");
+  {
+    std::ofstream file(std::filesystem::path(path), std::ios::binary);
+    file << std::string(12345, 'x');
+  }
+  auto input = fileInput();
+  ASSERT_EQ(input->setDetectionName("EICAR"), Status::Success);
+  ASSERT_EQ(input->setPath(path.c_str()), Status::Success);
+  ASSERT_EQ(check(*input), Status::Success);
+  EXPECT_EQ(FakeSdk::instance().detections().at(0).fileSize, 12345u);
+  // The file is closed again: it can be removed.
+  input.reset();
+  EXPECT_TRUE(std::filesystem::remove(std::filesystem::path(path)));
+}
+
+TEST_F(Check, AMissingFileFailsThroughTheDefaultFileOperations) {
+  TempDir directory;
+  const std::string path = directory.file("missing.bin");
+  auto input = fileInput();
+  ASSERT_EQ(input->setDetectionName("EICAR"), Status::Success);
+  ASSERT_EQ(input->setPath(path.c_str()), Status::Success);
+  host.log.clear();
+  EXPECT_EQ(check(*input), Status::Error);
+  EXPECT_EQ(host.log.texts(0),
+            (std::vector<std::string>{
+                "(Default FOPS) Error in 'open' function (filename '" + path +
+                    "', access '0', flags '0')",
+                "(Default FOPS) Error in 'size' function (filename '" + path +
+                    "'), cannot open handle",
+                "FP checker error: Failed to get the size of " + path}));
+  EXPECT_TRUE(FakeSdk::instance().detections().empty());
+}
+
+TEST_F(Check, HostFileOperationFailuresBecomeStatuses) {
+  RecordingFops fops;
+  ASSERT_EQ(instance->setFops(&fops), Status::Success);
+  auto input = fileInput();
+  ASSERT_EQ(input->setDetectionName("EICAR"), Status::Success);
+  ASSERT_EQ(input->setPath("/scan/a"), Status::Success);
+
+  fops.createWorks = false;
+  host.log.clear();
+  EXPECT_EQ(check(*input), Status::OutOfMemory);
+  EXPECT_EQ(host.log.texts(0), (std::vector<std::string>{
+                                   "FP checker error: Fops file object cannot be created for "
+                                   "file: /scan/a"}));
+  input->setFileSize(5);  // the file object is needed even then
+  EXPECT_EQ(check(*input), Status::OutOfMemory);
+
+  fops.createWorks = true;
+  auto unsized = fileInput();
+  ASSERT_EQ(unsized->setDetectionName("EICAR"), Status::Success);
+  ASSERT_EQ(unsized->setPath("/scan/b"), Status::Success);
+  fops.sizeWorks = false;
+  fops.calls.clear();
+  host.log.clear();
+  EXPECT_EQ(check(*unsized), Status::Error);
+  EXPECT_EQ(host.log.texts(0),
+            (std::vector<std::string>{"FP checker error: Failed to get the size of /scan/b"}));
+  EXPECT_EQ(fops.calls, (std::vector<std::string>{"create /scan/b", "size", "release"}));
+  EXPECT_TRUE(fops.files.empty());
+  EXPECT_TRUE(FakeSdk::instance().detections().empty());
+}
+
+TEST_F(Check, WithoutAnyFactoryFileInputsFailAndMemoryInputsStillCheck) {
+  ASSERT_EQ(instance->setFops(nullptr), Status::Success);
+  auto file = fileInput();
+  ASSERT_EQ(file->setDetectionName("EICAR"), Status::Success);
+  ASSERT_EQ(file->setPath("/scan/a"), Status::Success);
+  host.log.clear();
+  EXPECT_EQ(check(*file), Status::Error);
+  EXPECT_EQ(host.log.texts(0),
+            (std::vector<std::string>{"FP checker error: No file operations factory is installed "
+                                      "to get the size of /scan/a"}));
+  auto memory = memoryInput();
+  ASSERT_EQ(memory->setDetectionName("EICAR"), Status::Success);
+  ASSERT_EQ(memory->setBuffer(buffer, 1), Status::Success);
+  EXPECT_EQ(check(*memory), Status::Success);
+}
+
+TEST_F(Check, InvalidInputsAreRefusedBeforeTheSdkIsCalled) {
+  static const char kText[] = "text";
+  struct Case {
+    bool memory;
+    const char* name;
+    const char* path;
+    std::vector<GenericData> data;
+    std::string message;
+  };
+  const BoolPair boolPair{"k", true};
+  const std::vector<Case> cases = {
+      {false, nullptr, "/p", {}, "Invalid input: detection name not set"},
+      {false, "N", nullptr, {}, "Invalid input: file path not set"},
+      {true, "N", nullptr, {}, "Invalid input: memory file buffer not set"},
+      {false, "N", "/p", {numberOption(0, 1)},
+       "Invalid input: hash custom data is not set as a string"},
+      {false, "N", "/p", {numberOption(10000, 1, 0)},
+       "Invalid input: extra data custom data is not set as a string"},
+      // Custom data rules come before the path rule.
+      {false, "N", nullptr, {textOption(10001, kText)},
+       "Invalid input: bool pair is not set as custom data"},
+      {false, "N", "/p", {textOption(10002, kText)},
+       "Invalid input: int pair is not set as custom data"},
+      {false, "N", "/p", {pointerData(10001, 5, &boolPair), numberOption(10003, 3)},
+       "Invalid input: str pair is not set as custom data"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    HostPtr<fp::InputV1> input(instance->createInput(c.memory ? 1 : 0));
+    if (c.name != nullptr) {
+      ASSERT_EQ(input->setDetectionName(c.name), Status::Success);
+    }
+    if (c.path != nullptr) {
+      ASSERT_EQ(input->setPath(c.path), Status::Success);
+    }
+    for (const GenericData& item : c.data) ASSERT_EQ(input->addCustomData(&item), Status::Success);
+    host.log.clear();
+    EXPECT_EQ(check(*input), Status::Error);
+    EXPECT_EQ(host.log.texts(0), (std::vector<std::string>{"FP checker error: " + c.message}));
+  }
+  auto sizeless = memoryInput();
+  ASSERT_EQ(sizeless->setDetectionName("N"), Status::Success);
+  ASSERT_EQ(sizeless->setBuffer(buffer, 0), Status::Success);
+  host.log.clear();
+  EXPECT_EQ(check(*sizeless), Status::Error);
+  EXPECT_EQ(host.log.texts(0), (std::vector<std::string>{
+                                   "FP checker error: Invalid input: memory file buffer size not "
+                                   "set"}));
+  EXPECT_TRUE(FakeSdk::instance().detections().empty());
+}
+
+TEST_F(Check, ForeignInputObjectsAreRefused) {
+  // A host's own input object claiming to be one of ours.
+  class ForeignInput final : public fp::FileInputV1 {
+   public:
+    void release() override {}
+    std::uint32_t getType() override { return type; }
+    Status setDetectionName(const char*) override { return Status::Success; }
+    Status addCustomData(const GenericData*) override { return Status::Success; }
+    void setFopsContext(void*) override {}
+    Status setPath(const char*) override { return Status::Success; }
+    void setFileSize(std::uint64_t) override {}
+    std::uint32_t type = 0;
+  } foreign;
+  const std::pair<std::uint32_t, const char*> cases[] = {
+      {0, "FP checker error: Invalid input: object is not a FileInput type"},
+      {1, "FP checker error: Invalid input: object is not a MemoryFileInput type"},
+      {2, "FP checker error: Invalid input: type is invalid"},
+  };
+  for (const auto& [type, message] : cases) {
+    foreign.type = type;
+    host.log.clear();
+    EXPECT_EQ(check(foreign), Status::Error);
+    EXPECT_EQ(host.log.texts(0), std::vector<std::string>{message});
+  }
+}
+
+TEST_F(Check, NullInputOrOutputSlotIsRefused) {
+  auto input = memoryInput();
+  ASSERT_EQ(input->setDetectionName("N"), Status::Success);
+  ASSERT_EQ(input->setBuffer(buffer, 1), Status::Success);
+  fp::OutputV1* output = nullptr;
+  host.log.clear();
+  EXPECT_EQ(instance->check(nullptr, &output), Status::Error);
+  EXPECT_EQ(instance->check(input.get(), nullptr), Status::Error);
+  EXPECT_EQ(host.log.texts(0), (std::vector<std::string>{"Invalid check input: pointer is null",
+                                                        "Invalid check output: pointer is null"}));
+  EXPECT_TRUE(FakeSdk::instance().detections().empty());
+  EXPECT_EQ(check(*input), Status::Success) << "the instance stayed busy";
+}
+
+TEST_F(Check, SdkFailuresAreMappedAndHandOutNoOutput) {
+  auto input = memoryInput();
+  ASSERT_EQ(input->setDetectionName("N"), Status::Success);
+  ASSERT_EQ(input->setBuffer(buffer, 1), Status::Success);
+  const std::tuple<std::int32_t, Status, const char*> cases[] = {
+      {6, Status::TimedOut, "timed out"},
+      {8, Status::ConnectionError, "endpoint not found"},
+      {7, Status::CertificateError, "SSL certificate error"},
+      {5, Status::CloudError, "unauthorized"},
+  };
+  for (const auto& [code, status, text] : cases) {
+    FakeSdk::instance().setResult(SdkOp::CheckDetection, code);
+    host.log.clear();
+    fp::OutputV1* untouched = reinterpret_cast<fp::OutputV1*>(0x42);
+    fp::OutputV1* output = untouched;
+    EXPECT_EQ(instance->check(input.get(), &output), status);
+    EXPECT_EQ(output, untouched);
+    EXPECT_EQ(host.log.texts(0),
+              (std::vector<std::string>{std::string("Failed to check detection: ") + text}));
+  }
+  FakeSdk::instance().setResult(SdkOp::CheckDetection, 99);
+  host.log.clear();
+  EXPECT_EQ(check(*input), Status::Error);
+  EXPECT_EQ(host.log.texts(0),
+            (std::vector<std::string>{
+                "Internal error: VFPC SDK error '99' is not yet mapped to a string description"}));
+  FakeSdk::instance().setResult(SdkOp::CheckDetection, 0);
+  bool verdict = true;
+  EXPECT_EQ(check(*input, &verdict), Status::Success) << "a failed check left the instance busy";
+  EXPECT_FALSE(verdict);
+}
+
+TEST_F(Check, AnInputIsNotBoundToTheInstanceThatMadeIt) {
+  auto other = host.instance(*checker);
+  RecordingFops fops;
+  fops.fileSize = 9;
+  ASSERT_EQ(other->setFops(&fops), Status::Success);
+  auto input = fileInput();  // made by the first instance
+  ASSERT_EQ(input->setDetectionName("N"), Status::Success);
+  ASSERT_EQ(input->setPath("/scan/x"), Status::Success);
+  fp::OutputV1* output = nullptr;
+  ASSERT_EQ(other->check(input.get(), &output), Status::Success);
+  output->release();
+  EXPECT_EQ(fops.calls, (std::vector<std::string>{"create /scan/x", "size", "release"}));
+  other.reset();
+}
+
+TEST_F(Check, ReleasingObjectsTracesThem) {
+  auto input = memoryInput();
+  ASSERT_EQ(input->setDetectionName("N"), Status::Success);
+  ASSERT_EQ(input->setBuffer(buffer, 1), Status::Success);
+  fp::OutputV1* output = nullptr;
+  ASSERT_EQ(instance->check(input.get(), &output), Status::Success);
+  host.log.clear();
+  output->release();
+  input.reset();
+  fileInput().reset();
+  instance.reset();
+  EXPECT_EQ(host.log.texts(3), (std::vector<std::string>{
+                                   "Releasing VFPC checker output",
+                                   "Releasing VFPC checker memory file input",
+                                   "Creating VFPC checker Input object",
+                                   "Releasing VFPC checker file input",
+                                   "Destroying VFPC checker instance"}));
+}
+
+}  // namespace
+}  // namespace kesp::test

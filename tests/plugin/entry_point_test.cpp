@@ -1,0 +1,166 @@
+// The entry point and the plug-in object, driven as a host drives them.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/plugin_host.h"
+#include "tests/support/recording_log.h"
+#include "tests/support/test_paths.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+namespace kesp::test {
+namespace {
+
+using kesp::plugins::PluginV1;
+
+// Calls KESPGetPlugin with input; returns the plug-in (released at once) and
+// the lines logged.
+bool getPlugin(FakePluginInput& input) {
+  PluginV1* plugin = getPluginFunction()(&input);
+  if (plugin == nullptr) return false;
+  plugin->release();
+  return true;
+}
+
+TEST(EntryPoint, RefusesAnInputWithoutTheHostDataString) {
+  RecordingHostLog log;
+  FakePluginInput input(&log);
+  EXPECT_FALSE(getPlugin(input));
+  EXPECT_EQ(log.lines(), (std::vector<LogLine>{
+                             {0, 5, 0, "Exception: Plugin input returned null for ID '1001'"}}));
+}
+
+TEST(EntryPoint, RefusesAHostDataStringOfTheWrongType) {
+  RecordingHostLog log;
+  FakePluginInput input(&log);
+  static const char text[] = "data";
+  input.setRecord(1001, {0, 5, reinterpret_cast<std::uint64_t>(text)});
+  EXPECT_FALSE(getPlugin(input));
+  EXPECT_EQ(log.lines(),
+            (std::vector<LogLine>{
+                {0, 5, 0,
+                 "Exception: Plugin input data type mismatch for ID '1001'. Got '5', expected "
+                 "'4'."}}));
+}
+
+TEST(EntryPoint, RefusesANullOrEmptyHostDataString) {
+  for (const char* text : {static_cast<const char*>(nullptr), ""}) {
+    RecordingHostLog log;
+    FakePluginInput input(&log);
+    input.setString(1001, text);
+    EXPECT_FALSE(getPlugin(input));
+    EXPECT_EQ(log.lines(),
+              (std::vector<LogLine>{
+                  {0, 5, 0,
+                   "Exception: Plugin input data with ID '1001': string value is null or "
+                   "empty"}}));
+  }
+}
+
+TEST(EntryPoint, WorksSilentlyWithoutAHostLog) {
+  FakePluginInput input(nullptr);
+  EXPECT_FALSE(getPlugin(input));  // refused, with nowhere to say so
+  input.setString(1001, kHostDataString);
+  HostPtr<PluginV1> plugin(getPluginFunction()(&input));
+  ASSERT_NE(plugin, nullptr);
+  HostPtr<fp::CheckerV1> checker(plugin->getChecker());
+  ASSERT_NE(checker, nullptr);
+  // Failures are still reported as statuses.
+  EXPECT_EQ(checker->load(), fp::Status::NotSupported);
+  checker->getConfig()->setApiVersion(2, 0);
+  ASSERT_EQ(checker->getConfig()->setBaseDirectory(sdkDirectory("good").c_str()),
+            fp::Status::Success);
+  EXPECT_EQ(checker->load(), fp::Status::Success);
+  EXPECT_EQ(checker->unload(), fp::Status::Success);
+}
+
+TEST(PluginObject, TracesItsOperationsAtDebugLevel) {
+  RecordingHostLog log;
+  FakePluginInput input(&log);
+  input.setString(1001, kHostDataString);
+  PluginV1* plugin = getPluginFunction()(&input);
+  ASSERT_NE(plugin, nullptr);
+  plugin->getChecker()->release();
+  plugin->getPluginInfo()->release();
+  plugin->release();
+  EXPECT_EQ(log.lines(), (std::vector<LogLine>{
+                             {3, 5, 0, "VFPC checker get plugin interface called"},
+                             {3, 5, 0, "Releasing VFPC checker"},
+                             {3, 5, 0, "VFPC checker release plugin called"},
+                         }));
+}
+
+TEST(PluginObject, AHostThatWantsOnlyErrorsGetsNoTraceLines) {
+  RecordingHostLog log(0);
+  FakePluginInput input(&log);
+  input.setString(1001, kHostDataString);
+  HostPtr<PluginV1> plugin(getPluginFunction()(&input));
+  HostPtr<fp::CheckerV1> checker(plugin->getChecker());
+  EXPECT_EQ(checker->load(), fp::Status::NotSupported);
+  EXPECT_EQ(log.lines(), (std::vector<LogLine>{
+                             {0, 5, 0, "FP checker major API version is '0', expected '2'"}}));
+}
+
+TEST(PluginObject, HandsOutIndependentCheckers) {
+  PluginHost host;
+  auto first = host.configuredChecker();
+  auto second = host.configuredChecker();
+  ASSERT_NE(first.get(), second.get());
+  EXPECT_EQ(first->load(), fp::Status::Success);
+  EXPECT_EQ(second->getInfo(), nullptr);
+  EXPECT_NE(first->getInfo(), nullptr);
+  EXPECT_EQ(first->unload(), fp::Status::Success);
+}
+
+TEST(PluginInfo, ReportsTheFixedIdentity) {
+  PluginHost host;
+  HostPtr<kesp::plugins::PluginInfoV1> info(host.plugin->getPluginInfo());
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(info->getPluginType(), 4);
+  EXPECT_EQ(info->getPluginId(), 4);
+  EXPECT_EQ(std::string(info->getName()), "Velnor FP Checker");
+  std::uint32_t major = 99;
+  std::uint32_t minor = 99;
+  info->getApiVersion(&major, &minor);
+  EXPECT_EQ(major, 2u);
+  EXPECT_EQ(minor, 0u);
+  const kesp::plugins::PluginVersion version = info->getVersion();
+  EXPECT_EQ(version.major, 2u);
+  EXPECT_EQ(version.minor, 1u);
+  EXPECT_EQ(version.patch, 0u);
+  EXPECT_EQ(version.build, 29u);
+  // An information object does not depend on the plug-in object.
+  HostPtr<kesp::plugins::PluginInfoV1> second(host.plugin->getPluginInfo());
+  EXPECT_NE(second.get(), info.get());
+  host.plugin.reset();
+  EXPECT_EQ(std::string(second->getName()), "Velnor FP Checker");
+}
+
+TEST(PluginLibrary, CarriesTheVersionResourceOnWindows) {
+#if defined(_WIN32)
+  const std::wstring path =
+      std::filesystem::path(executableDirectory()).append("vfpcchecker.dll").wstring();
+  DWORD ignored = 0;
+  const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<char> data(size);
+  ASSERT_TRUE(::GetFileVersionInfoW(path.c_str(), 0, size, data.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(::VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwFileVersionMS, (2u << 16) | 1u);
+  EXPECT_EQ(fixed->dwFileVersionLS, (0u << 16) | 29u);
+  EXPECT_EQ(fixed->dwProductVersionMS, (2u << 16) | 1u);
+  EXPECT_EQ(fixed->dwProductVersionLS, (0u << 16) | 29u);
+#else
+  GTEST_SKIP() << "version resources exist only in Windows libraries";
+#endif
+}
+
+}  // namespace
+}  // namespace kesp::test

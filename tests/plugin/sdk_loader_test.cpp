@@ -1,0 +1,201 @@
+// Loading the checker SDK: where the library comes from, what each failing
+// step reports, and that every failure is undone in order.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "foundation/dynamic_library.h"
+#include "tests/support/fake_sdk.h"
+#include "tests/support/plugin_host.h"
+
+namespace kesp::test {
+namespace {
+
+using fp::Status;
+
+// The platform's way of naming the SDK library inside a base directory.
+std::string sdkLibraryPath(const std::string& directory) {
+  return plx::joinPath({directory, plx::sharedLibraryFileName("vfpcsdk")});
+}
+
+struct SdkCode {
+  std::int32_t code;
+  Status status;
+  const char* text;
+};
+
+const SdkCode kSdkCodes[] = {
+    {1, Status::Error, "invalid parameters"},
+    {2, Status::NotInitialized, "not initialized"},
+    {3, Status::AlreadyInitialized, "already initialized"},
+    {4, Status::OutOfMemory, "out of memory"},
+    {5, Status::CloudError, "unauthorized"},
+    {6, Status::TimedOut, "timed out"},
+    {7, Status::CertificateError, "SSL certificate error"},
+    {8, Status::ConnectionError, "endpoint not found"},
+    {9, Status::CloudError, "request too large"},
+    {10, Status::CloudError, "quota limit reached"},
+    {11, Status::ConnectionError, "connection error"},
+    {12, Status::CloudError, "cloud error"},
+};
+
+struct LoadStep {
+  SdkOp op;
+  const char* messagePrefix;
+  std::vector<std::string> events;  // what the SDK sees, undo included
+};
+
+const LoadStep kLoadSteps[] = {
+    {SdkOp::Create, "Internal error: creation of VFPC object failed with error ",
+     {"load", "FPCCreate", "unload"}},
+    {SdkOp::Initialize, "VFPC initialization failed with error ",
+     {"load", "FPCCreate", "initialize", "FPCDestroy", "unload"}},
+    {SdkOp::SetProxy,
+     "Failed to set proxy 'proxy:1' with certificate path '/ca.pem' in VFPC SDK library: ",
+     {"load", "FPCCreate", "initialize", "setProxy", "FPCDestroy", "unload"}},
+};
+
+TEST(SdkLoad, EveryKnownSdkFailureAtEveryStepIsMappedLoggedOnceAndUndone) {
+  for (const LoadStep& step : kLoadSteps) {
+    for (const SdkCode& code : kSdkCodes) {
+      SCOPED_TRACE(std::string(step.messagePrefix) + code.text);
+      PluginHost host;
+      auto checker = host.configuredChecker();
+      const auto proxy = textOption(2, "proxy:1");
+      const auto certificate = textOption(3, "/ca.pem");
+      checker->getConfig()->setCustomOption(&proxy);
+      checker->getConfig()->setCustomOption(&certificate);
+      FakeSdk::instance().setResult(step.op, code.code);
+      host.log.clear();
+      EXPECT_EQ(checker->load(), code.status);
+      EXPECT_EQ(host.log.texts(0), (std::vector<std::string>{
+                                       std::string(step.messagePrefix) + code.text,
+                                       "VFPC checker load failed."}));
+      EXPECT_EQ(FakeSdk::instance().events(), step.events);
+      EXPECT_EQ(checker->getInfo(), nullptr);
+    }
+  }
+}
+
+TEST(SdkLoad, AnUnknownSdkCodeIsAnErrorAfterTheUndo) {
+  for (const LoadStep& step : kLoadSteps) {
+    for (const std::int32_t code : {13, -1}) {
+      PluginHost host;
+      auto checker = host.configuredChecker();
+      const auto proxy = textOption(2, "proxy:1");
+      const auto certificate = textOption(3, "/ca.pem");
+      checker->getConfig()->setCustomOption(&proxy);
+      checker->getConfig()->setCustomOption(&certificate);
+      FakeSdk::instance().setResult(step.op, code);
+      host.log.clear();
+      EXPECT_EQ(checker->load(), Status::Error);
+      const std::string shown = code == 13 ? "13" : "4294967295";
+      EXPECT_EQ(host.log.texts(0),
+                (std::vector<std::string>{"Internal error: VFPC SDK error '" + shown +
+                                          "' is not yet mapped to a string description"}));
+      EXPECT_EQ(FakeSdk::instance().events(), step.events);
+    }
+  }
+}
+
+TEST(SdkLoad, FindsTheLibraryInTheBaseDirectoryWithOrWithoutATrailingSeparator) {
+  const std::string directory = sdkDirectory("good");
+  const char separator = plx::joinPath({"a", "b"})[1];
+  for (const std::string& base : {directory, directory + separator}) {
+    PluginHost host;
+    auto checker = host.configuredChecker();
+    ASSERT_EQ(checker->getConfig()->setBaseDirectory(base.c_str()), Status::Success);
+    EXPECT_EQ(checker->load(), Status::Success) << base;
+    EXPECT_EQ(checker->unload(), Status::Success);
+  }
+}
+
+TEST(SdkLoad, ADirectoryWithoutTheLibraryFailsWithThePath) {
+  PluginHost host;
+  auto checker = host.configuredChecker("empty");
+  host.log.clear();
+  EXPECT_EQ(checker->load(), Status::LoadFailed);
+  const std::vector<std::string> errors = host.log.texts(0);
+  ASSERT_EQ(errors.size(), 2u);
+  const std::string path = sdkLibraryPath(sdkDirectory("empty"));
+  const std::string expectedStart =
+      "Failed to load VFPC SDK library '" + path + "'. Error loading library: " + path + ". ";
+  EXPECT_EQ(errors[0].substr(0, expectedStart.size()), expectedStart) << errors[0];
+  EXPECT_EQ(errors[1], "VFPC checker load failed.");
+  EXPECT_EQ(FakeSdk::instance().events(), std::vector<std::string>{});
+}
+
+TEST(SdkLoad, AFileThatIsNotALibraryFailsToLoad) {
+  PluginHost host;
+  auto checker = host.configuredChecker("not-a-library");
+  host.log.clear();
+  EXPECT_EQ(checker->load(), Status::LoadFailed);
+  const std::string path = sdkLibraryPath(sdkDirectory("not-a-library"));
+  const std::vector<std::string> errors = host.log.texts(0);
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_EQ(errors[0].rfind("Failed to load VFPC SDK library '" + path +
+                                "'. Error loading library: " + path,
+                            0),
+            0u)
+      << errors[0];
+}
+
+TEST(SdkLoad, ALibraryWithoutFPCDestroyIsNotLeftLoaded) {
+  PluginHost host;
+  auto checker = host.configuredChecker("without-destroy");
+  host.log.clear();
+  EXPECT_EQ(checker->load(), Status::LoadFailed);
+  const std::string path = sdkLibraryPath(sdkDirectory("without-destroy"));
+  const std::vector<std::string> errors = host.log.texts(0);
+  ASSERT_EQ(errors.size(), 2u);
+  const std::string expectedStart = "Failed to load VFPC SDK library '" + path +
+                                    "'. Error loading library symbol: FPCDestroy";
+  EXPECT_EQ(errors[0].substr(0, expectedStart.size()), expectedStart) << errors[0];
+  // The library announced its load and its unload; nothing was created.
+  EXPECT_EQ(FakeSdk::instance().events(), (std::vector<std::string>{"load", "unload"}));
+}
+
+TEST(SdkLoad, WithoutAHostLogTheSdkLogWantsNothingAndWritesNothing) {
+  FakePluginInput input(nullptr);
+  input.setString(1001, kHostDataString);
+  FakeSdk::instance().reset();
+  HostPtr<kesp::plugins::PluginV1> plugin(getPluginFunction()(&input));
+  HostPtr<fp::CheckerV1> checker(plugin->getChecker());
+  checker->getConfig()->setApiVersion(2, 0);
+  checker->getConfig()->setBaseDirectory(sdkDirectory("good").c_str());
+  ASSERT_EQ(checker->load(), Status::Success);
+  fpcsdk::LogInterface* sdkLog = FakeSdk::instance().logInterface();
+  ASSERT_NE(sdkLog, nullptr);
+  for (const std::int32_t level : {0, 1, 2, 3}) EXPECT_FALSE(sdkLog->filter(level));
+  sdkLog->log(0, 0, "nowhere to go");
+  EXPECT_EQ(checker->unload(), Status::Success);
+}
+
+TEST(SdkLoad, LoadsAndUnloadsInOrder) {
+  PluginHost host;
+  auto checker = host.loadedChecker();
+  EXPECT_EQ(checker->unload(), Status::Success);
+  EXPECT_EQ(FakeSdk::instance().events(),
+            (std::vector<std::string>{"load", "FPCCreate", "initialize", "setProxy",
+                                      "uninitialize", "FPCDestroy", "unload"}));
+}
+
+TEST(SdkUnload, EveryKnownRefusalKeepsEverythingLoaded) {
+  for (const SdkCode& code : kSdkCodes) {
+    SCOPED_TRACE(code.text);
+    PluginHost host;
+    auto checker = host.loadedChecker();
+    FakeSdk::instance().setResult(SdkOp::Uninitialize, code.code);
+    FakeSdk::instance().clearEvents();
+    host.log.clear();
+    EXPECT_EQ(checker->unload(), code.status);
+    EXPECT_EQ(host.log.texts(0), std::vector<std::string>{});
+    EXPECT_EQ(FakeSdk::instance().events(), std::vector<std::string>{"uninitialize"});
+    FakeSdk::instance().setResult(SdkOp::Uninitialize, 0);
+    EXPECT_EQ(checker->unload(), Status::Success);
+  }
+}
+
+}  // namespace
+}  // namespace kesp::test

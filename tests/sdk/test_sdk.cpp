@@ -1,0 +1,140 @@
+// A checker SDK whose every answer is scripted by the test program that
+// loaded the plug-in, and which reports every call it receives.
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "sdk_bridge/fpcsdk.h"
+#include "tests/sdk/test_sdk_control.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#define TEST_SDK_EXPORT extern "C" __declspec(dllexport)
+#else
+#include <dlfcn.h>
+#define TEST_SDK_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+namespace {
+
+using kesp::test::SdkOp;
+using kesp::test::TestSdkControl;
+
+// Used when no test program scripts the SDK: everything succeeds.
+class SilentControl final : public TestSdkControl {
+ public:
+  std::int32_t resultOf(SdkOp) override { return 0; }
+  bool verdict() override { return false; }
+  void onEvent(const char*) override {}
+  void onCreate(fpcsdk::LogInterface*) override {}
+  void onInitialize(const fpcsdk::FPCConfig&) override {}
+  void onSetProxy(const std::string&, const std::string&) override {}
+  void onCheck(const fpcsdk::DetectionInput&) override {}
+};
+
+TestSdkControl* findControl() {
+  static SilentControl silent;
+#if defined(_WIN32)
+  // Through void*: FARPROC's own type does not match any real signature.
+  auto function = reinterpret_cast<kesp::test::TestSdkControlFunction>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(nullptr), kesp::test::kTestSdkControlExport)));
+#else
+  auto function = reinterpret_cast<kesp::test::TestSdkControlFunction>(
+      ::dlsym(RTLD_DEFAULT, kesp::test::kTestSdkControlExport));
+#endif
+  return function != nullptr ? function() : &silent;
+}
+
+TestSdkControl& control() {
+  static TestSdkControl* const found = findControl();
+  return *found;
+}
+
+// Reports the library's own load and unload, so that a test sees the library
+// freed after FPCDestroy.
+struct LibraryLifetime {
+  LibraryLifetime() { control().onEvent("load"); }
+  ~LibraryLifetime() { control().onEvent("unload"); }
+} lifetime;
+
+class TestInstance final : public fpcsdk::FPCInstance {
+ public:
+  std::int32_t checkDetection(const fpcsdk::DetectionInput& input, bool* isFalsePositive) override {
+    control().onEvent("checkDetection");
+    control().onCheck(input);
+    const std::int32_t code = control().resultOf(SdkOp::CheckDetection);
+    if (code == 0) *isFalsePositive = control().verdict();
+    return code;
+  }
+};
+
+class TestFpc final : public fpcsdk::FPC {
+ public:
+  std::int32_t initialize(const fpcsdk::FPCConfig& config) override {
+    control().onEvent("initialize");
+    control().onInitialize(config);
+    return control().resultOf(SdkOp::Initialize);
+  }
+  std::int32_t createFpcInstance(fpcsdk::FPCInstance** instance) override {
+    control().onEvent("createFpcInstance");
+    const std::int32_t code = control().resultOf(SdkOp::CreateInstance);
+    if (code == 0) {
+      *instance = new TestInstance();
+      live_.fetch_add(1);
+    }
+    return code;
+  }
+  std::int32_t destroyFpcInstance(fpcsdk::FPCInstance* instance) override {
+    control().onEvent("destroyFpcInstance");
+    // The instance goes whatever the scripted code says, so that a test of
+    // a refused destruction still leaks nothing.
+    delete static_cast<TestInstance*>(instance);
+    live_.fetch_sub(1);
+    return control().resultOf(SdkOp::DestroyInstance);
+  }
+  std::int32_t setProxy(const std::string& proxy, const std::string& certificatePath) override {
+    control().onEvent("setProxy");
+    control().onSetProxy(proxy, certificatePath);
+    return control().resultOf(SdkOp::SetProxy);
+  }
+  std::int32_t uninitialize() override {
+    control().onEvent(live_.load() == 0 ? "uninitialize" : "uninitialize with live instances");
+    return control().resultOf(SdkOp::Uninitialize);
+  }
+  std::int32_t reserved() override {
+    control().onEvent("reserved");
+    return 0;
+  }
+  std::int32_t threadCleanup() override {
+    control().onEvent("threadCleanup");
+    return 0;
+  }
+
+ private:
+  std::atomic<int> live_{0};
+};
+
+// The SDK object alive now, if any. A plug-in that must leave it alive (the
+// SDK refused to shut down) leaves it reachable here, not leaked.
+std::atomic<TestFpc*> liveFpc{nullptr};
+
+}  // namespace
+
+TEST_SDK_EXPORT std::int32_t FPCCreate(fpcsdk::LogInterface* log, fpcsdk::FPC** fpc) {
+  control().onEvent("FPCCreate");
+  control().onCreate(log);
+  const std::int32_t code = control().resultOf(SdkOp::Create);
+  if (code == 0) {
+    *fpc = new TestFpc();
+    liveFpc.store(static_cast<TestFpc*>(*fpc));
+  }
+  return code;
+}
+
+#if !defined(TEST_SDK_WITHOUT_DESTROY)
+TEST_SDK_EXPORT void FPCDestroy(fpcsdk::FPC* fpc) {
+  control().onEvent("FPCDestroy");
+  liveFpc.store(nullptr);
+  delete static_cast<TestFpc*>(fpc);
+}
+#endif

@@ -1,0 +1,50 @@
+// How a test program scripts the test checker SDK and reads what it received.
+// The test SDK finds the control object through an export of the test
+// program itself, so the plug-in loads the SDK exactly as it would load a
+// customer's, and the test still sees every call.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "sdk_bridge/fpcsdk.h"
+
+namespace kesp::test {
+
+enum class SdkOp : int {
+  Create,           // FPCCreate
+  Initialize,
+  SetProxy,
+  CreateInstance,
+  DestroyInstance,
+  Uninitialize,
+  CheckDetection,
+  Count,
+};
+
+// Implemented by the test program; every call may come from any thread.
+// Only plain pointers and the SDK's own records cross, never ownership.
+class TestSdkControl {
+ public:
+  // The code the SDK operation returns this time.
+  virtual std::int32_t resultOf(SdkOp op) = 0;
+  // The verdict a successful checkDetection writes.
+  virtual bool verdict() = 0;
+  // One event, in call order: "load", "FPCCreate", "initialize", "setProxy",
+  // "createFpcInstance", "destroyFpcInstance", "checkDetection",
+  // "uninitialize", "threadCleanup", "FPCDestroy", "unload".
+  virtual void onEvent(const char* event) = 0;
+  virtual void onCreate(fpcsdk::LogInterface* log) = 0;
+  virtual void onInitialize(const fpcsdk::FPCConfig& config) = 0;
+  virtual void onSetProxy(const std::string& proxy, const std::string& certificatePath) = 0;
+  // May block until the test lets the check go on.
+  virtual void onCheck(const fpcsdk::DetectionInput& input) = 0;
+
+ protected:
+  ~TestSdkControl() = default;
+};
+
+using TestSdkControlFunction = TestSdkControl* (*)();
+inline constexpr char kTestSdkControlExport[] = "kespTestSdkControl";
+
+}  // namespace kesp::test

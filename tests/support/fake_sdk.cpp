@@ -1,0 +1,133 @@
+#include "tests/support/fake_sdk.h"
+
+#include <chrono>
+
+#if defined(_WIN32)
+#define KESP_TEST_EXPORT extern "C" __declspec(dllexport)
+#else
+#define KESP_TEST_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+// Found by the test SDK in the test program's own export table.
+KESP_TEST_EXPORT kesp::test::TestSdkControl* kespTestSdkControl() {
+  return &kesp::test::FakeSdk::instance();
+}
+
+namespace kesp::test {
+
+FakeSdk& FakeSdk::instance() {
+  static FakeSdk sdk;
+  return sdk;
+}
+
+void FakeSdk::reset() {
+  const std::lock_guard lock(mutex_);
+  results_.fill(0);
+  verdict_ = false;
+  events_.clear();
+  configs_.clear();
+  proxies_.clear();
+  detections_.clear();
+  log_ = nullptr;
+  holding_ = false;
+  held_ = 0;
+  changed_.notify_all();
+}
+
+void FakeSdk::setResult(SdkOp op, std::int32_t code) {
+  const std::lock_guard lock(mutex_);
+  results_[static_cast<std::size_t>(op)] = code;
+}
+
+void FakeSdk::setVerdict(bool verdict) {
+  const std::lock_guard lock(mutex_);
+  verdict_ = verdict;
+}
+
+std::vector<std::string> FakeSdk::events() const {
+  const std::lock_guard lock(mutex_);
+  return events_;
+}
+
+void FakeSdk::clearEvents() {
+  const std::lock_guard lock(mutex_);
+  events_.clear();
+}
+
+std::vector<fpcsdk::FPCConfig> FakeSdk::configs() const {
+  const std::lock_guard lock(mutex_);
+  return configs_;
+}
+
+std::vector<std::pair<std::string, std::string>> FakeSdk::proxies() const {
+  const std::lock_guard lock(mutex_);
+  return proxies_;
+}
+
+std::vector<fpcsdk::DetectionInput> FakeSdk::detections() const {
+  const std::lock_guard lock(mutex_);
+  return detections_;
+}
+
+fpcsdk::LogInterface* FakeSdk::logInterface() const {
+  const std::lock_guard lock(mutex_);
+  return log_;
+}
+
+void FakeSdk::holdChecks() {
+  const std::lock_guard lock(mutex_);
+  holding_ = true;
+}
+
+bool FakeSdk::waitForHeldChecks(int count) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return held_ >= count; });
+}
+
+void FakeSdk::releaseChecks() {
+  const std::lock_guard lock(mutex_);
+  holding_ = false;
+  changed_.notify_all();
+}
+
+std::int32_t FakeSdk::resultOf(SdkOp op) {
+  const std::lock_guard lock(mutex_);
+  return results_[static_cast<std::size_t>(op)];
+}
+
+bool FakeSdk::verdict() {
+  const std::lock_guard lock(mutex_);
+  return verdict_;
+}
+
+void FakeSdk::onEvent(const char* event) {
+  const std::lock_guard lock(mutex_);
+  events_.emplace_back(event);
+}
+
+void FakeSdk::onCreate(fpcsdk::LogInterface* log) {
+  const std::lock_guard lock(mutex_);
+  log_ = log;
+}
+
+void FakeSdk::onInitialize(const fpcsdk::FPCConfig& config) {
+  const std::lock_guard lock(mutex_);
+  configs_.push_back(config);
+}
+
+void FakeSdk::onSetProxy(const std::string& proxy, const std::string& certificatePath) {
+  const std::lock_guard lock(mutex_);
+  proxies_.emplace_back(proxy, certificatePath);
+}
+
+void FakeSdk::onCheck(const fpcsdk::DetectionInput& input) {
+  std::unique_lock lock(mutex_);
+  detections_.push_back(input);
+  if (!holding_) return;
+  ++held_;
+  changed_.notify_all();
+  changed_.wait(lock, [&] { return !holding_; });
+  --held_;
+}
+
+}  // namespace kesp::test
