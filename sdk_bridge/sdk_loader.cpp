@@ -56,33 +56,32 @@ Status buildFpcConfig(const SdkLoadParameters& parameters, const plx::LogChannel
   config.sdkText7 = textOption(parameters, OptionSdkText7);
   config.sdkText4 = textOption(parameters, OptionSdkText4);
 
-  const std::uint64_t connectionTimeout =
-      numberOption(parameters, OptionConnectionTimeout, kDefaultConnectionTimeout);
-  if (connectionTimeout > kMaxTimeout) {
-    log.format(plx::LogError,
-               "Invalid configuration: connection timeout '%llu' exceeds the maximum allowed",
-               static_cast<unsigned long long>(connectionTimeout));
-    return Status::Error;
+  // Checked in this order; the first violation ends the load.
+  struct NumberSetting {
+    std::uint32_t id;
+    std::uint64_t fallback;
+    std::uint64_t maximum;
+    const char* name;
+    std::uint64_t value;
+  };
+  NumberSetting numbers[] = {
+      {OptionConnectionTimeout, kDefaultConnectionTimeout, kMaxTimeout, "connection timeout", 0},
+      {OptionDataTimeout, kDefaultDataTimeout, kMaxTimeout, "data timeout", 0},
+      {OptionConnectionRetries, kDefaultConnectionRetries, kMaxConnectionRetries,
+       "connection retries", 0},
+  };
+  for (NumberSetting& number : numbers) {
+    number.value = numberOption(parameters, number.id, number.fallback);
+    if (number.value > number.maximum) {
+      log.format(plx::LogError, "Invalid configuration: %s '%llu' exceeds the maximum allowed",
+                 number.name, static_cast<unsigned long long>(number.value));
+      return Status::Error;
+    }
   }
-  const std::uint64_t dataTimeout =
-      numberOption(parameters, OptionDataTimeout, kDefaultDataTimeout);
-  if (dataTimeout > kMaxTimeout) {
-    log.format(plx::LogError,
-               "Invalid configuration: data timeout '%llu' exceeds the maximum allowed",
-               static_cast<unsigned long long>(dataTimeout));
-    return Status::Error;
-  }
-  const std::uint64_t retries =
-      numberOption(parameters, OptionConnectionRetries, kDefaultConnectionRetries);
-  if (retries > kMaxConnectionRetries) {
-    log.format(plx::LogError,
-               "Invalid configuration: connection retries '%llu' exceeds the maximum allowed",
-               static_cast<unsigned long long>(retries));
-    return Status::Error;
-  }
-  config.connectionTimeout = connectionTimeout;
-  config.dataTimeout = dataTimeout;
-  config.connectionRetries = static_cast<std::uint32_t>(retries);
+  config.connectionTimeout = numbers[0].value;
+  config.dataTimeout = numbers[1].value;
+  // Within 32 bits: checked above.
+  config.connectionRetries = static_cast<std::uint32_t>(numbers[2].value);
   return Status::Success;
 }
 
