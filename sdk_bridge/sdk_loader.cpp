@@ -1,5 +1,7 @@
 #include "sdk_bridge/sdk_loader.h"
 
+#include <exception>
+#include <new>
 #include <string>
 
 #include "foundation/boundary.h"
@@ -17,6 +19,28 @@ VfpcSdkLibrary::VfpcSdkLibrary(const std::string& path)
       fpcDestroy_(module_.getFunction<FPCDestroyFunction>(kFpcDestroyName)) {}
 
 namespace {
+
+// Stands for an exception of the SDK's that is not a standard exception; the
+// host boundary reports it as an unknown exception.
+struct ForeignSdkException {};
+
+// Re-raises the exception in flight as one whose object and type information
+// belong to the plug-in. An exception thrown by the SDK may live in the SDK
+// library, which the undo of a failed load frees before any catcher could
+// look at it. Call only inside a catch block, while the library is mapped.
+[[noreturn]] void rethrowAsOwnException() {
+  try {
+    throw;
+  } catch (const plx::Exception&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    throw std::bad_alloc();
+  } catch (const std::exception& error) {
+    throw plx::Exception(error.what());
+  } catch (...) {
+    throw ForeignSdkException{};
+  }
+}
 
 // The last entry of id, scanning from the end; null when there is none.
 const GenericDataEntry* lastOption(const SdkLoadParameters& parameters, std::uint32_t id) {
@@ -85,8 +109,10 @@ Status buildFpcConfig(const SdkLoadParameters& parameters, const plx::LogChannel
   return Status::Success;
 }
 
-VfpcSdkLoader::VfpcSdkLoader(const plx::Logger& logger) noexcept
-    : logger_(&logger), log_(pluginLog(logger)), sdkLogger_(logger) {}
+VfpcSdkLoader::VfpcSdkLoader(const plx::Logger& logger)
+    : logger_(&logger),
+      log_(pluginLog(logger)),
+      sdkLogger_(std::make_unique<VfpcSdkLogger>(logger)) {}
 
 VfpcSdkLoader::~VfpcSdkLoader() { shutDownOnRelease(); }
 
@@ -111,13 +137,19 @@ Status VfpcSdkLoader::load(const SdkLoadParameters& parameters) {
   library.reset();
 
   plx::ScopeGuard releaseLibrary([this] { library_.reset(); });
-  const Status status = createConfiguredSdk(parameters);
+  Status status = Status::Error;
+  try {
+    status = createConfiguredSdk(parameters);
+  } catch (...) {
+    rethrowAsOwnException();
+  }
   if (status == Status::Success) releaseLibrary.dismiss();
   return status;
 }
 
 Status VfpcSdkLoader::createConfiguredSdk(const SdkLoadParameters& parameters) {
-  fpcsdk::LogInterface* sdkLog = logger_->logInterface() != nullptr ? &sdkLogger_ : nullptr;
+  fpcsdk::LogInterface* sdkLog =
+      logger_->logInterface() != nullptr ? sdkLogger_.get() : nullptr;
   fpcsdk::FPC* created = nullptr;
   const std::int32_t createCode = library_->fpcCreate()(sdkLog, &created);
   if (createCode != SdkOk) {
@@ -207,20 +239,24 @@ void VfpcSdkLoader::shutDownOnRelease() noexcept {
       log_.format(plx::LogError,
                   "Failed to shut down VFPC SDK library on release: %s; the library stays loaded",
                   sdkErrorToString(code));
-      library_->keepLoaded();
-      library_.reset();
-      fpc_ = nullptr;
+      keepSdkAlive();
       return;
     }
     library_->fpcDestroy()(fpc_);
     fpc_ = nullptr;
     library_.reset();
   });
-  // An exception above (an unknown code) also leaves the library mapped.
-  if (library_) {
-    library_->keepLoaded();
-    library_.reset();
-  }
+  // An exception above (an unknown code) also leaves the SDK alive.
+  if (library_) keepSdkAlive();
+}
+
+void VfpcSdkLoader::keepSdkAlive() noexcept {
+  // The SDK object may still run code of the library and call its log
+  // interface: both stay, the interface silenced.
+  library_->keepLoaded();
+  library_.reset();
+  VfpcSdkLogger::abandon(std::move(sdkLogger_));
+  fpc_ = nullptr;
 }
 
 }  // namespace kesp::plugins::fpchecker

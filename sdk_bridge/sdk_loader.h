@@ -60,7 +60,7 @@ class VfpcSdkLibrary {
 // load, unload, setOnTheFlyProxy and runThreadCleanup must not overlap.
 class VfpcSdkLoader {
  public:
-  explicit VfpcSdkLoader(const plx::Logger& logger) noexcept;
+  explicit VfpcSdkLoader(const plx::Logger& logger);
   // A loader still loaded shuts the SDK down in unload order first.
   ~VfpcSdkLoader();
   VfpcSdkLoader(const VfpcSdkLoader&) = delete;
@@ -83,12 +83,14 @@ class VfpcSdkLoader {
  private:
   Status createConfiguredSdk(const SdkLoadParameters& parameters);
   void shutDownOnRelease() noexcept;
+  void keepSdkAlive() noexcept;
 
   const plx::Logger* logger_;
   plx::LogChannel log_;
   std::unique_ptr<VfpcSdkLibrary> library_;
-  // Lives exactly as long as the loader, so it outlives every SDK object.
-  VfpcSdkLogger sdkLogger_;
+  // Lives as long as the loader, so it outlives every SDK object; abandoned
+  // rather than freed if an SDK object must be left alive.
+  std::unique_ptr<VfpcSdkLogger> sdkLogger_;
   fpcsdk::FPC* fpc_ = nullptr;
 };
 

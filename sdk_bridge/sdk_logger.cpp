@@ -13,16 +13,34 @@ std::uint32_t sdkLogLevelToHost(std::int32_t level) noexcept {
   }
 }
 
+namespace {
+// Abandoned interfaces stay reachable from here, so that they are neither
+// freed under the SDK nor reported as leaks.
+std::atomic<VfpcSdkLogger*> abandonedLoggers{nullptr};
+}  // namespace
+
 bool VfpcSdkLogger::filter(std::int32_t level) {
+  const plx::Logger* logger = logger_.load(std::memory_order_acquire);
   // Logger::isEnabled answers false without a sink and never throws.
-  return logger_->isEnabled(sdkLogLevelToHost(level), kLogModule, kLogFlags);
+  return logger != nullptr && logger->isEnabled(sdkLogLevelToHost(level), kLogModule, kLogFlags);
 }
 
 void VfpcSdkLogger::log(std::int32_t level, std::int32_t, const std::string& message) {
+  const plx::Logger* logger = logger_.load(std::memory_order_acquire);
+  if (logger == nullptr) return;
   // The SDK's text is an argument, never the format: a '%' in it is printed
   // as it is. logFormat never throws.
-  logger_->logFormat(sdkLogLevelToHost(level), kLogModule, kLogFlags, "[fpcsdk] %s",
-                     message.c_str());
+  logger->logFormat(sdkLogLevelToHost(level), kLogModule, kLogFlags, "[fpcsdk] %s",
+                    message.c_str());
+}
+
+void VfpcSdkLogger::abandon(std::unique_ptr<VfpcSdkLogger> logger) noexcept {
+  if (!logger) return;
+  logger->logger_.store(nullptr, std::memory_order_release);
+  VfpcSdkLogger* abandoned = logger.release();
+  abandoned->nextAbandoned_ = abandonedLoggers.load();
+  while (!abandonedLoggers.compare_exchange_weak(abandoned->nextAbandoned_, abandoned)) {
+  }
 }
 
 }  // namespace kesp::plugins::fpchecker

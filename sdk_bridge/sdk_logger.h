@@ -2,7 +2,9 @@
 // through the checker's logger, behind the prefix "[fpcsdk] ".
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "foundation/logger.h"
@@ -15,15 +17,22 @@ std::uint32_t sdkLogLevelToHost(std::int32_t level) noexcept;
 
 class VfpcSdkLogger final : public fpcsdk::LogInterface {
  public:
-  // logger must outlive the SDK object that holds this interface.
+  // logger must outlive the SDK object that holds this interface, unless the
+  // interface is abandoned first.
   explicit VfpcSdkLogger(const plx::Logger& logger) noexcept : logger_(&logger) {}
 
   // Neither lets an exception reach the SDK; both may run on any SDK thread.
   bool filter(std::int32_t level) override;
   void log(std::int32_t level, std::int32_t context, const std::string& message) override;
 
+  // For an SDK object that must be left alive when its checker goes: the
+  // interface stays valid for the life of the process, wants nothing and
+  // writes nothing.
+  static void abandon(std::unique_ptr<VfpcSdkLogger> logger) noexcept;
+
  private:
-  const plx::Logger* logger_;
+  std::atomic<const plx::Logger*> logger_;
+  VfpcSdkLogger* nextAbandoned_ = nullptr;
 };
 
 }  // namespace kesp::plugins::fpchecker

@@ -427,6 +427,31 @@ TEST_F(Check, SdkFailuresAreMappedAndHandOutNoOutput) {
   EXPECT_FALSE(verdict);
 }
 
+TEST_F(Check, AnExceptionFromTheSdkIsAnErrorAndLeavesTheInstanceUsable) {
+  auto input = memoryInput();
+  ASSERT_EQ(input->setDetectionName("N"), Status::Success);
+  ASSERT_EQ(input->setBuffer(buffer, 1), Status::Success);
+  const std::pair<std::int32_t, const char*> throws[] = {
+      {kThrowStandardException, "test SDK failure"},
+      {kThrowUnknownException, "Unknown exception"},
+  };
+  for (const auto& [code, line] : throws) {
+    FakeSdk::instance().setResult(SdkOp::CheckDetection, code);
+    host.log.clear();
+    EXPECT_EQ(check(*input), Status::Error);
+    EXPECT_EQ(host.log.texts(0), std::vector<std::string>{line});
+  }
+  FakeSdk::instance().setResult(SdkOp::CheckDetection, 0);
+  EXPECT_EQ(check(*input), Status::Success);
+
+  FakeSdk::instance().setResult(SdkOp::CreateInstance, kThrowStandardException);
+  fp::InstanceV1* untouched = nullptr;
+  host.log.clear();
+  EXPECT_EQ(checker->createInstance(&untouched), Status::Error);
+  EXPECT_EQ(untouched, nullptr);
+  EXPECT_EQ(host.log.texts(0), std::vector<std::string>{"test SDK failure"});
+}
+
 TEST_F(Check, AnInputIsNotBoundToTheInstanceThatMadeIt) {
   auto other = host.instance(*checker);
   RecordingFops fops;

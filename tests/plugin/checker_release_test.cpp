@@ -17,6 +17,8 @@ TEST(CheckerRelease, KeepsTheLibraryMappedWhenTheSdkRefusesToShutDown) {
   auto checker = host.loadedChecker();
   FakeSdk::instance().setResult(SdkOp::Uninitialize, 11);
   FakeSdk::instance().clearEvents();
+  fpcsdk::LogInterface* sdkLog = FakeSdk::instance().logInterface();
+  ASSERT_NE(sdkLog, nullptr);
   host.log.clear();
   checker.reset();
   // The SDK object is alive, so its code must stay mapped: no FPCDestroy, no
@@ -25,6 +27,12 @@ TEST(CheckerRelease, KeepsTheLibraryMappedWhenTheSdkRefusesToShutDown) {
   EXPECT_EQ(host.log.texts(0),
             (std::vector<std::string>{"Failed to shut down VFPC SDK library on release: "
                                       "connection error; the library stays loaded"}));
+  // The SDK object lives on and may still log: its log interface stays
+  // valid, but silent.
+  host.log.clear();
+  EXPECT_FALSE(sdkLog->filter(0));
+  sdkLog->log(0, 0, "written after the checker is gone");
+  EXPECT_EQ(host.log.lines(), std::vector<LogLine>{});
 }
 
 }  // namespace

@@ -99,6 +99,41 @@ TEST(SdkLoad, AnUnknownSdkCodeIsAnErrorAfterTheUndo) {
   }
 }
 
+TEST(SdkLoad, ExceptionsThrownByTheSdkAreErrorsAfterTheUndo) {
+  // The SDK's exception must not outlive the library that threw it.
+  const std::pair<std::int32_t, const char*> throws[] = {
+      {kThrowStandardException, "Exception: test SDK failure"},
+      {kThrowUnknownException, "Unknown exception"},
+  };
+  for (const LoadStep& step : kLoadSteps) {
+    for (const auto& [code, line] : throws) {
+      SCOPED_TRACE(line);
+      PluginHost host;
+      auto checker = host.configuredChecker();
+      FakeSdk::instance().setResult(step.op, code);
+      host.log.clear();
+      EXPECT_EQ(checker->load(), Status::Error);
+      EXPECT_EQ(host.log.texts(0), std::vector<std::string>{line});
+      std::vector<std::string> events = FakeSdk::instance().events();
+      EXPECT_EQ(events, step.events);
+      FakeSdk::instance().setResult(step.op, 0);
+      EXPECT_EQ(checker->load(), Status::Success) << "the failed load left something behind";
+      EXPECT_EQ(checker->unload(), Status::Success);
+    }
+  }
+}
+
+TEST(SdkUnload, AnExceptionFromUninitializeKeepsEverythingLoaded) {
+  PluginHost host;
+  auto checker = host.loadedChecker();
+  FakeSdk::instance().setResult(SdkOp::Uninitialize, kThrowStandardException);
+  host.log.clear();
+  EXPECT_EQ(checker->unload(), Status::Error);
+  EXPECT_EQ(host.log.texts(0), std::vector<std::string>{"test SDK failure"});
+  FakeSdk::instance().setResult(SdkOp::Uninitialize, 0);
+  EXPECT_EQ(checker->unload(), Status::Success);
+}
+
 TEST(SdkLoad, FindsTheLibraryInTheBaseDirectoryWithOrWithoutATrailingSeparator) {
   const std::string directory = sdkDirectory("good");
   const char separator = plx::joinPath({"a", "b"})[1];

@@ -1,6 +1,7 @@
 // A checker SDK whose every answer is scripted by the test program that
 // loaded the plug-in, and which reports every call it receives.
 #include <atomic>
+#include <stdexcept>
 #include <cstdint>
 #include <string>
 
@@ -50,6 +51,14 @@ TestSdkControl& control() {
   return *found;
 }
 
+// The scripted result of op; throws when the test asks for that.
+std::int32_t answer(SdkOp op) {
+  const std::int32_t code = control().resultOf(op);
+  if (code == kesp::test::kThrowStandardException) throw std::runtime_error("test SDK failure");
+  if (code == kesp::test::kThrowUnknownException) throw 42;
+  return code;
+}
+
 // Reports the library's own load and unload, so that a test sees the library
 // freed after FPCDestroy.
 struct LibraryLifetime {
@@ -62,7 +71,7 @@ class TestInstance final : public fpcsdk::FPCInstance {
   std::int32_t checkDetection(const fpcsdk::DetectionInput& input, bool* isFalsePositive) override {
     control().onEvent("checkDetection");
     control().onCheck(input);
-    const std::int32_t code = control().resultOf(SdkOp::CheckDetection);
+    const std::int32_t code = answer(SdkOp::CheckDetection);
     if (code == 0) *isFalsePositive = control().verdict();
     return code;
   }
@@ -73,11 +82,11 @@ class TestFpc final : public fpcsdk::FPC {
   std::int32_t initialize(const fpcsdk::FPCConfig& config) override {
     control().onEvent("initialize");
     control().onInitialize(config);
-    return control().resultOf(SdkOp::Initialize);
+    return answer(SdkOp::Initialize);
   }
   std::int32_t createFpcInstance(fpcsdk::FPCInstance** instance) override {
     control().onEvent("createFpcInstance");
-    const std::int32_t code = control().resultOf(SdkOp::CreateInstance);
+    const std::int32_t code = answer(SdkOp::CreateInstance);
     if (code == 0) {
       *instance = new TestInstance();
       live_.fetch_add(1);
@@ -90,16 +99,16 @@ class TestFpc final : public fpcsdk::FPC {
     // a refused destruction still leaks nothing.
     delete static_cast<TestInstance*>(instance);
     live_.fetch_sub(1);
-    return control().resultOf(SdkOp::DestroyInstance);
+    return answer(SdkOp::DestroyInstance);
   }
   std::int32_t setProxy(const std::string& proxy, const std::string& certificatePath) override {
     control().onEvent("setProxy");
     control().onSetProxy(proxy, certificatePath);
-    return control().resultOf(SdkOp::SetProxy);
+    return answer(SdkOp::SetProxy);
   }
   std::int32_t uninitialize() override {
     control().onEvent(live_.load() == 0 ? "uninitialize" : "uninitialize with live instances");
-    return control().resultOf(SdkOp::Uninitialize);
+    return answer(SdkOp::Uninitialize);
   }
   std::int32_t reserved() override {
     control().onEvent("reserved");
@@ -123,7 +132,7 @@ std::atomic<TestFpc*> liveFpc{nullptr};
 TEST_SDK_EXPORT std::int32_t FPCCreate(fpcsdk::LogInterface* log, fpcsdk::FPC** fpc) {
   control().onEvent("FPCCreate");
   control().onCreate(log);
-  const std::int32_t code = control().resultOf(SdkOp::Create);
+  const std::int32_t code = answer(SdkOp::Create);
   if (code == 0) {
     *fpc = new TestFpc();
     liveFpc.store(static_cast<TestFpc*>(*fpc));

@@ -44,6 +44,11 @@ class TestSdkControl {
   ~TestSdkControl() = default;
 };
 
+// Results that make the operation throw instead of returning a code: a
+// standard exception with the text "test SDK failure", or an int.
+inline constexpr std::int32_t kThrowStandardException = -2147483647 - 1;
+inline constexpr std::int32_t kThrowUnknownException = -2147483647;
+
 using TestSdkControlFunction = TestSdkControl* (*)();
 inline constexpr char kTestSdkControlExport[] = "kespTestSdkControl";
 
