@@ -106,6 +106,37 @@ TEST(PluginObject, AHostThatWantsOnlyErrorsGetsNoTraceLines) {
                              {0, 5, 0, "FP checker major API version is '0', expected '2'"}}));
 }
 
+// A host log built by another compiler: slot 0 answers a byte, of which any
+// non-zero value means yes.
+class ByteAnswerHostLog {
+ public:
+  explicit ByteAnswerHostLog(std::uint8_t answer) : answer_(answer) {}
+  virtual std::uint8_t isEnabled(std::uint32_t, std::uint32_t, std::uint32_t) { return answer_; }
+  virtual void log(std::uint32_t level, std::uint32_t, std::uint32_t, const char* text) {
+    lines.emplace_back(std::to_string(level) + " " + text);
+  }
+  std::vector<std::string> lines;
+
+ private:
+  std::uint8_t answer_;
+};
+
+TEST(PluginObject, AnyNonZeroByteFromTheHostMeansEnabled) {
+  for (const std::uint8_t answer : {0x00, 0x01, 0x02, 0x80, 0xFF}) {
+    ByteAnswerHostLog log(answer);
+    FakePluginInput input(reinterpret_cast<kesp::HostLog*>(&log));
+    input.setString(1001, kHostDataString);
+    HostPtr<PluginV1> plugin(getPluginFunction()(&input));
+    ASSERT_NE(plugin, nullptr);
+    plugin->getChecker()->release();
+    const std::vector<std::string> expected =
+        answer == 0 ? std::vector<std::string>{}
+                    : std::vector<std::string>{"3 VFPC checker get plugin interface called",
+                                               "3 Releasing VFPC checker"};
+    EXPECT_EQ(log.lines, expected) << "answer " << int{answer};
+  }
+}
+
 TEST(PluginObject, HandsOutIndependentCheckers) {
   PluginHost host;
   auto first = host.configuredChecker();
