@@ -18,12 +18,16 @@ const char* InstanceMonitor::jobText(Job job) noexcept {
 }
 
 plx::ScopeGuard InstanceMonitor::assignJob(Job job) {
+  // Made before the claim: once claimed, nothing may fail before the guard
+  // that frees the instance again exists.
+  plx::ScopeGuard release([this] { currentJob_.exchange(Job::None); });
   Job running = Job::None;
   if (!currentJob_.compare_exchange_strong(running, job)) {
+    release.dismiss();
     throw plx::Exception(std::string("Cannot perform '") + jobText(job) +
                          "', instance is busy with '" + jobText(running) + "'");
   }
-  return plx::ScopeGuard([this] { currentJob_.exchange(Job::None); });
+  return release;
 }
 
 }  // namespace kesp::plugins

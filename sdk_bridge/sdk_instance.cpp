@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "foundation/boundary.h"
 #include "foundation/exceptions.h"
 #include "fops/fops_default.h"
 #include "plugin/check_input.h"
@@ -39,9 +40,8 @@ void VfpcSdkInstanceImpl::FpcInstanceDisposal::operator()(
     if (code != SdkOk) {
       log_.format(plx::LogError, "Failed to destroy VFPC SDK instance: %s", sdkErrorToString(code));
     }
-  } catch (const std::exception& error) {
-    log_.format(plx::LogError, "%s", error.what());
   } catch (...) {
+    plx::logCurrentException(log_);
   }
 }
 

@@ -49,11 +49,12 @@ class GlobalConfigV1 {
   // Slot 1. The directory that holds the checker SDK library (UTF-8).
   // Error for null or empty text; the previous value is kept.
   virtual Status setBaseDirectory(const char* directory) = 0;
-  // Slot 2. Appends an option (a GlobalOptionId; text options carry type 0
-  // to 4 read as text, number options type 0 to 4 read as a number); the last
-  // one set wins. Error for an unknown id, a type that does not fit, or null
-  // text for ids 0, 1, 4, 7; while loaded, ids 2 and 3 return the checker
-  // SDK's refusal as its status and are then not stored.
+  // Slot 2. Appends an option (a GlobalOptionId; text options carry type 4,
+  // number options one of the number types 1 to 3); the last one set wins.
+  // Error for an unknown id, a type that does not fit the id, custom data
+  // (type 5) or an unknown type, or null text for ids 0, 1, 4, 7 (null text
+  // for ids 2 and 3 means "none"); while loaded, ids 2 and 3 return the
+  // checker SDK's refusal as its status and are then not stored.
   virtual Status setCustomOption(const GenericData* option) = 0;
   // Slot 3. Back to the initial values: API version 0.0, no base directory,
   // no options. A loaded checker stays loaded.
