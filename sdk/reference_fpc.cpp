@@ -1,0 +1,272 @@
+#include "sdk/reference_fpc.h"
+
+#include <fstream>
+#include <new>
+#include <system_error>
+
+#include "sdk/address_check.h"
+
+namespace vfpcsdk {
+
+namespace {
+
+std::string utf8(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+std::filesystem::path fromUtf8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string describe(const fpcsdk::DetectionInput& input) {
+  std::string text = "'" + input.detectionName + "'";
+  if (!input.hash.empty()) text += " hash " + input.hash;
+  text += " size " + std::to_string(input.fileSize);
+  if (!input.filePath.empty()) text += " path '" + input.filePath + "'";
+  return text;
+}
+
+}  // namespace
+
+std::int32_t ReferenceInstance::checkDetection(const fpcsdk::DetectionInput& input,
+                                               bool* isFalsePositive) {
+  return guarded(log_, "checkDetection", [&]() -> std::int32_t {
+    if (isFalsePositive == nullptr) {
+      log_.write(LevelError, [] { return std::string("Invalid check: no place for the verdict"); });
+      return InvalidParameters;
+    }
+    if (input.detectionName.empty()) {
+      log_.write(LevelError,
+                 [] { return std::string("Invalid check: the detection name is empty"); });
+      return InvalidParameters;
+    }
+    if (!input.hash.empty() && !isSha256(input.hash)) {
+      log_.write(LevelError, [&] {
+        return "Invalid check: the hash '" + input.hash +
+               "' is not a SHA-256 (64 hexadecimal digits)";
+      });
+      return InvalidParameters;
+    }
+    const Rule* rule = rules_->find(input.detectionName, input.hash);
+    *isFalsePositive = rule != nullptr && rule->falsePositive;
+    log_.write(LevelDebug, [&] {
+      std::string text = "Check " + describe(input) + ": ";
+      if (rule == nullptr) return text + "no rule applies, not a false positive";
+      text += rule->falsePositive ? "false positive" : "not a false positive";
+      return text + " by the rule on line " + std::to_string(rule->line);
+    });
+    return Ok;
+  });
+}
+
+ReferenceFpc::ReferenceFpc(fpcsdk::LogInterface* log,
+                           std::function<std::filesystem::path()> rulesDirectory)
+    : log_(log), rulesDirectory_(std::move(rulesDirectory)) {}
+
+// Instances still alive go with the object: nothing of this library may
+// outlive it.
+ReferenceFpc::~ReferenceFpc() = default;
+
+std::int32_t ReferenceFpc::checkSettings(const fpcsdk::FPCConfig& config) const {
+  const auto refuse = [this](std::string reason) {
+    log_.write(LevelError, [&] { return "Invalid settings: " + reason; });
+    return InvalidParameters;
+  };
+  if (config.cloudUrl.empty()) return refuse("the cloud URL is empty");
+  if (!isWellFormedCloudUrl(config.cloudUrl)) {
+    return refuse("the cloud URL '" + config.cloudUrl +
+                  "' is not an http:// or https:// address with a host");
+  }
+  if (config.connectionRetries == 0) return refuse("connection retries must be at least 1");
+  if (config.connectionTimeout == 0) return refuse("the connection timeout must be at least 1");
+  if (config.dataTimeout == 0) return refuse("the data timeout must be at least 1");
+  if (config.hostDataString.empty()) return refuse("the host data string is empty");
+  return Ok;
+}
+
+std::int32_t ReferenceFpc::readRules(std::shared_ptr<const RuleSet>& rules) const {
+  std::filesystem::path path;
+  try {
+    path = rulesDirectory_() / kRulesFileName;
+  } catch (const std::runtime_error& error) {
+    log_.write(LevelError, [&] {
+      return std::string("Cannot find the rules file: the library's directory is unknown: ") +
+             error.what();
+    });
+    return EndpointNotFound;
+  }
+  std::error_code ignored;
+  const std::filesystem::file_status status = std::filesystem::status(path, ignored);
+  const char* problem = nullptr;
+  if (!std::filesystem::exists(status)) {
+    problem = "it does not exist";
+  } else if (!std::filesystem::is_regular_file(status)) {
+    problem = "it is not a regular file";
+  }
+  std::ifstream file;
+  if (problem == nullptr) {
+    file.open(path, std::ios::binary);
+    if (!file) problem = "it cannot be opened";
+  }
+  if (problem != nullptr) {
+    log_.write(LevelError,
+               [&] { return "Cannot read the rules file '" + utf8(path) + "': " + problem; });
+    return EndpointNotFound;
+  }
+
+  ParsedRules parsed = parseRules(file);
+  if (file.bad()) {
+    log_.write(LevelError, [&] { return "Reading the rules file '" + utf8(path) + "' failed"; });
+    return EndpointNotFound;
+  }
+  if (!parsed.errors.empty()) {
+    for (const RuleError& error : parsed.errors) {
+      log_.write(LevelError, [&] {
+        return "Rules file '" + utf8(path) + "', line " + std::to_string(error.line) + ": " +
+               error.reason;
+      });
+    }
+    log_.write(LevelError, [&] {
+      return "Rules file '" + utf8(path) + "' refused: " + std::to_string(parsed.errors.size()) +
+             " bad line(s); correct them and load again";
+    });
+    return CloudError;
+  }
+  if (parsed.rules.empty()) {
+    log_.write(LevelWarning, [&] {
+      return "Rules file '" + utf8(path) + "' holds no rule: no detection is a false positive";
+    });
+  }
+  log_.write(LevelInfo, [&] {
+    return "Read " + std::to_string(parsed.rules.size()) + " rule(s) from '" + utf8(path) + "'";
+  });
+  rules = std::make_shared<const RuleSet>(std::move(parsed.rules));
+  return Ok;
+}
+
+std::int32_t ReferenceFpc::initialize(const fpcsdk::FPCConfig& config) {
+  return guarded(log_, "initialize", [&]() -> std::int32_t {
+    std::lock_guard lock(mutex_);
+    if (initialized_) {
+      log_.write(LevelError, [] { return std::string("Already initialized"); });
+      return AlreadyInitialized;
+    }
+    if (const std::int32_t code = checkSettings(config); code != Ok) return code;
+    std::shared_ptr<const RuleSet> rules;
+    if (const std::int32_t code = readRules(rules); code != Ok) return code;
+    log_.write(LevelDebug, [&] {
+      return "Settings: cloud URL '" + config.cloudUrl + "' (not contacted: verdicts come from " +
+             "the rules file), connection timeout " + std::to_string(config.connectionTimeout) +
+             ", data timeout " + std::to_string(config.dataTimeout) + ", connection retries " +
+             std::to_string(config.connectionRetries) + ", plug-in version " +
+             config.pluginVersionText;
+    });
+    rules_ = std::move(rules);
+    initialized_ = true;
+    return Ok;
+  });
+}
+
+std::int32_t ReferenceFpc::createFpcInstance(fpcsdk::FPCInstance** instance) {
+  return guarded(log_, "createFpcInstance", [&]() -> std::int32_t {
+    if (instance == nullptr) {
+      log_.write(LevelError,
+                 [] { return std::string("Cannot create an instance: no place to put it"); });
+      return InvalidParameters;
+    }
+    std::lock_guard lock(mutex_);
+    if (!initialized_) {
+      log_.write(LevelError,
+                 [] { return std::string("Cannot create an instance: not initialized"); });
+      return NotInitialized;
+    }
+    auto created = std::make_unique<ReferenceInstance>(rules_, log_);
+    fpcsdk::FPCInstance* key = created.get();
+    instances_.emplace(key, std::move(created));
+    *instance = key;
+    return Ok;
+  });
+}
+
+std::int32_t ReferenceFpc::destroyFpcInstance(fpcsdk::FPCInstance* instance) {
+  return guarded(log_, "destroyFpcInstance", [&]() -> std::int32_t {
+    std::unique_ptr<ReferenceInstance> doomed;
+    {
+      std::lock_guard lock(mutex_);
+      const auto found = instances_.find(instance);
+      if (found == instances_.end()) {
+        log_.write(LevelError, [] {
+          return std::string("Cannot destroy an instance this SDK object did not create");
+        });
+        return InvalidParameters;
+      }
+      doomed = std::move(found->second);
+      instances_.erase(found);
+    }
+    return Ok;
+  });
+}
+
+std::int32_t ReferenceFpc::setProxy(const std::string& proxy, const std::string& certificatePath) {
+  return guarded(log_, "setProxy", [&]() -> std::int32_t {
+    std::lock_guard lock(mutex_);
+    if (!initialized_) {
+      log_.write(LevelError, [] { return std::string("Cannot set the proxy: not initialized"); });
+      return NotInitialized;
+    }
+    if (!proxy.empty() && !isWellFormedProxy(proxy)) {
+      log_.write(LevelError, [&] {
+        return "Invalid proxy '" + proxy +
+               "': give host:port or a URL such as http://host:port or socks5://host:port";
+      });
+      return InvalidParameters;
+    }
+    std::error_code ignored;
+    if (!certificatePath.empty() && !std::filesystem::exists(fromUtf8(certificatePath), ignored)) {
+      log_.write(LevelError,
+                 [&] { return "The certificate path '" + certificatePath + "' does not exist"; });
+      return CertificateError;
+    }
+    proxy_ = proxy;
+    certificatePath_ = certificatePath;
+    log_.write(LevelDebug, [&] {
+      return "Proxy '" + proxy_ + "' and certificate path '" + certificatePath_ +
+             "' accepted (this SDK works offline and uses neither)";
+    });
+    return Ok;
+  });
+}
+
+std::int32_t ReferenceFpc::uninitialize() {
+  return guarded(log_, "uninitialize", [&]() -> std::int32_t {
+    std::lock_guard lock(mutex_);
+    if (!initialized_) {
+      log_.write(LevelError, [] { return std::string("Cannot uninitialize: not initialized"); });
+      return NotInitialized;
+    }
+    if (!instances_.empty()) {
+      log_.write(LevelError, [&] {
+        return "Cannot uninitialize: " + std::to_string(instances_.size()) +
+               " instance(s) still exist; destroy them first";
+      });
+      return InvalidParameters;
+    }
+    initialized_ = false;
+    rules_.reset();
+    proxy_.clear();
+    certificatePath_.clear();
+    log_.write(LevelDebug, [] { return std::string("Uninitialized"); });
+    return Ok;
+  });
+}
+
+std::int32_t ReferenceFpc::reserved() { return Ok; }
+
+std::int32_t ReferenceFpc::threadCleanup() {
+  log_.write(LevelDebug,
+             [] { return std::string("Thread cleanup: this SDK keeps no data per thread"); });
+  return Ok;
+}
+
+}  // namespace vfpcsdk
