@@ -1,0 +1,334 @@
+// fpcheck: checks detections from the command line through the FP checker
+// plug-in, loaded and driven the way a host does it.
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "tools/batch.h"
+#include "tools/check_request.h"
+#include "tools/console.h"
+#include "tools/console_log.h"
+#include "tools/host_platform.h"
+#include "tools/json_lines.h"
+#include "tools/plugin_session.h"
+#include "tools/tool_error.h"
+
+namespace fpcheck {
+namespace {
+
+constexpr char kToolVersion[] = "fpcheck 1.0";
+
+const char* const kFooter = R"(Exit status: 0 when every check ran, 1 when any check (or the plug-in or
+checker it needs) failed, 2 when the command line was wrong.
+Each check prints one JSON line on standard output; see docs/fpcheck.md.)";
+
+// Global options: the plug-in, its log and the checker's configuration.
+struct GlobalOptions {
+  std::string plugin;
+  std::string logLevel = "none";
+  std::string hostData = "fpcheck";
+  bool pluginFops = false;
+  std::string texts[9];
+  std::uint64_t numbers[9] = {};
+  CLI::Option* given[9] = {};
+};
+
+struct CheckOptions {
+  std::string sdkDirectory;
+  std::string detection;
+  std::string hash;
+  std::string extra;
+  std::vector<std::string> bools;
+  std::vector<std::string> ints;
+  std::vector<std::string> strings;
+  std::uint64_t size = 0;
+  bool memory = false;
+  std::vector<std::string> files;
+  CLI::Option* hashOption = nullptr;
+  CLI::Option* extraOption = nullptr;
+  CLI::Option* sizeOption = nullptr;
+};
+
+struct BatchOptions {
+  std::string sdkDirectory;
+  unsigned jobs = 1;
+};
+
+struct OptionFlag {
+  fp::GlobalOptionId id;
+  const char* flag;
+  const char* help;
+  bool number;
+};
+
+// The checker's custom options 0 to 8, by the flags that set them.
+constexpr OptionFlag kOptionFlags[] = {
+    {fp::OptionCloudUrl, "--cloud-url", "Cloud endpoint URL (option 0)", false},
+    {fp::OptionSdkText1, "--sdk-text1", "SDK setting text 1 (option 1)", false},
+    {fp::OptionProxy, "--proxy", "Proxy, host:port or a URL (option 2)", false},
+    {fp::OptionCertificatePath, "--cert", "Certificate path (option 3)", false},
+    {fp::OptionSdkText4, "--sdk-text4", "SDK setting text 4 (option 4)", false},
+    {fp::OptionConnectionTimeout, "--connection-timeout", "Connection timeout (option 5)", true},
+    {fp::OptionDataTimeout, "--data-timeout", "Data timeout (option 6)", true},
+    {fp::OptionSdkText7, "--sdk-text7", "SDK setting text 7 (option 7)", false},
+    {fp::OptionConnectionRetries, "--retries", "Connection retries (option 8)", true},
+};
+
+// CLI11 would read "-1" into an unsigned number as its largest value.
+const CLI::Validator kWholeNumber(
+    [](const std::string& text) {
+      return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos
+                 ? std::string()
+                 : "'" + text + "' is not a whole number, 0 or more";
+    },
+    "", "whole number");
+
+int printLevel(const std::string& text) {
+  const std::pair<const char*, int> levels[] = {
+      {"none", kPrintNothing}, {"0", 0}, {"error", 0}, {"1", 1},     {"warning", 1},
+      {"2", 2},              {"info", 2}, {"3", 3},   {"debug", 3},
+  };
+  for (const auto& [name, level] : levels) {
+    if (text == name) return level;
+  }
+  throw ToolError(ExitUsage, "--log-level '" + text +
+                                 "' is not a level: give 0 (error), 1 (warning), 2 (info), "
+                                 "3 (debug) or none.");
+}
+
+std::string pluginPath(const GlobalOptions& options) {
+  if (!options.plugin.empty()) return options.plugin;
+  const std::string directory = executableDirectory();
+  const std::u8string path = (std::filesystem::path(std::u8string(directory.begin(), directory.end())) /
+                              pluginFileName())
+                                 .u8string();
+  return std::string(path.begin(), path.end());
+}
+
+void requireDirectory(const std::string& directory) {
+  std::error_code ignored;
+  const std::filesystem::path path(std::u8string(directory.begin(), directory.end()));
+  if (!std::filesystem::is_directory(path, ignored)) {
+    throw ToolError(ExitUsage, "--sdk-dir '" + directory +
+                                   "' is not a directory. Give the directory that holds the "
+                                   "checker SDK library, e.g. build/linux/bin/reference-sdk.");
+  }
+}
+
+CheckerSettings checkerSettings(const GlobalOptions& options, const std::string& sdkDirectory) {
+  CheckerSettings settings;
+  settings.sdkDirectory = sdkDirectory;
+  settings.pluginFops = options.pluginFops;
+  for (const OptionFlag& flag : kOptionFlags) {
+    if (options.given[flag.id]->count() == 0) continue;
+    if (flag.number) {
+      settings.numbers.push_back({flag.id, flag.flag, options.numbers[flag.id]});
+    } else {
+      settings.texts.push_back({flag.id, flag.flag, options.texts[flag.id]});
+    }
+  }
+  return settings;
+}
+
+template <class Pair>
+void addPairs(const std::vector<std::string>& texts, const char* flag,
+              bool (*parse)(std::string_view, Pair&, std::string&), std::vector<Pair>& pairs) {
+  for (const std::string& text : texts) {
+    Pair pair;
+    std::string reason;
+    if (!parse(text, pair, reason)) throw ToolError(ExitUsage, std::string(flag) + ": " + reason);
+    pairs.push_back(std::move(pair));
+  }
+}
+
+int runInfo(const GlobalOptions& options, ConsoleLog& log, bool json) {
+  const std::string library = pluginPath(options);
+  PluginSession session(library, log, options.hostData);
+  const PluginInformation information = session.information();
+  if (json) {
+    std::cout << informationJson(information, library) << '\n';
+  } else {
+    std::cout << "name:        " << information.name << '\n'
+              << "type:        " << information.type << '\n'
+              << "id:          " << information.id << '\n'
+              << "version:     " << versionText(information.version) << '\n'
+              << "api version: " << information.apiMajor << '.' << information.apiMinor << '\n'
+              << "library:     " << library << '\n';
+  }
+  return ExitSuccess;
+}
+
+int runCheckCommand(const GlobalOptions& options, const CheckOptions& check, ConsoleLog& log) {
+  requireDirectory(check.sdkDirectory);
+  if (check.memory && check.sizeOption->count() > 0) {
+    throw ToolError(ExitUsage,
+                    "--size is for file checks; with --memory the size is the file's length. "
+                    "Leave out one of them.");
+  }
+  CheckRequest request;
+  request.detection = check.detection;
+  if (check.hashOption->count() > 0) request.hash = check.hash;
+  if (check.extraOption->count() > 0) request.extra = check.extra;
+  if (check.sizeOption->count() > 0) request.size = check.size;
+  request.memory = check.memory;
+  addPairs(check.bools, "--bool", &parseBoolPair, request.bools);
+  addPairs(check.ints, "--int", &parseIntPair, request.ints);
+  addPairs(check.strings, "--str", &parseStrPair, request.strings);
+
+  PluginSession session(pluginPath(options), log, options.hostData);
+  session.loadChecker(checkerSettings(options, check.sdkDirectory));
+  bool allSucceeded = true;
+  {
+    HostPtr<fp::InstanceV1> instance = session.createInstance();
+    for (const std::string& file : check.files) {
+      request.path = file;
+      const CheckResult result = runCheck(*instance, request);
+      allSucceeded = allSucceeded && result.succeeded();
+      std::cout << resultLine(result) << '\n' << std::flush;
+    }
+  }
+  session.threadCleanup();
+  return allSucceeded ? ExitSuccess : ExitFailure;
+}
+
+int runBatchCommand(const GlobalOptions& options, const BatchOptions& batch, ConsoleLog& log,
+                    Console& console) {
+  requireDirectory(batch.sdkDirectory);
+  PluginSession session(pluginPath(options), log, options.hostData);
+  session.loadChecker(checkerSettings(options, batch.sdkDirectory));
+  const BatchSummary summary = runBatch(session, std::cin, std::cout, batch.jobs,
+                                        standardErrorIsTerminal() ? &console : nullptr);
+  console.line("fpcheck: " + summary.text());
+  return summary.errors.empty() ? ExitSuccess : ExitFailure;
+}
+
+int run(const std::vector<std::string>& arguments) {
+  CLI::App app("Checks whether detections are false positives, through the FP checker plug-in "
+               "and a checker SDK.",
+               "fpcheck");
+  app.footer(kFooter);
+  app.set_version_flag("--version", kToolVersion);
+  app.allow_windows_style_options(false);
+  app.require_subcommand(1);
+  // Global options may also follow the command's name.
+  app.fallthrough();
+
+  GlobalOptions options;
+  app.add_option("--plugin", options.plugin,
+                 "The plug-in library (default: " + pluginFileName() + " beside fpcheck)")
+      ->type_name("PATH");
+  app.add_option("--log-level", options.logLevel,
+                 "Print the plug-in's log lines up to this level on standard error: "
+                 "0 error, 1 warning, 2 info, 3 debug, or none (the default)")
+      ->type_name("LEVEL");
+  app.add_option("--host-data", options.hostData,
+                 "The host data string the plug-in passes on to the checker SDK")
+      ->type_name("TEXT")
+      ->capture_default_str();
+  app.add_flag("--plugin-fops", options.pluginFops,
+               "Leave the plug-in's default file operations in place instead of installing "
+               "fpcheck's: files are then opened exclusively for their size, and the same file "
+               "checked at once on two instances fails on one");
+  for (const OptionFlag& flag : kOptionFlags) {
+    CLI::Option* option =
+        flag.number ? app.add_option(flag.flag, options.numbers[flag.id], flag.help)
+                          ->type_name("N")
+                          ->check(kWholeNumber)
+                    : app.add_option(flag.flag, options.texts[flag.id], flag.help)->type_name("TEXT");
+    option->group("Checker options (unset: the plug-in's defaults)");
+    options.given[flag.id] = option;
+  }
+
+  bool infoJson = false;
+  CLI::App* info = app.add_subcommand("info", "Print the plug-in's name, type, id and versions");
+  info->add_flag("--json", infoJson, "One JSON object instead of text");
+
+  CheckOptions check;
+  CLI::App* checkCommand = app.add_subcommand(
+      "check", "Check files (or their bytes as memory buffers), one JSON line per file");
+  checkCommand->add_option("--sdk-dir", check.sdkDirectory,
+                           "The directory that holds the checker SDK library")
+      ->required()
+      ->type_name("DIR");
+  checkCommand->add_option("--detection", check.detection, "The detection name to check")
+      ->required()
+      ->type_name("NAME");
+  check.hashOption =
+      checkCommand->add_option("--hash", check.hash, "The file's hash (custom data 0)")->type_name("H");
+  check.extraOption = checkCommand->add_option("--extra", check.extra, "Extra data text (custom data 10000)")
+                          ->type_name("TEXT");
+  checkCommand->add_option("--bool", check.bools, "A bool option pair, KEY=true|false (repeatable)")
+      ->type_name("K=V");
+  checkCommand->add_option("--int", check.ints, "An integer option pair, KEY=N (repeatable)")
+      ->type_name("K=V");
+  checkCommand->add_option("--str", check.strings, "A string option pair, KEY=TEXT (repeatable)")
+      ->type_name("K=V");
+  check.sizeOption = checkCommand->add_option(
+      "--size", check.size, "The file's size to pass, instead of asking the file")
+      ->type_name("N")
+      ->check(kWholeNumber);
+  checkCommand->add_flag("--memory", check.memory,
+                         "Check each file's bytes as a memory buffer instead of the file");
+  checkCommand->add_option("FILE", check.files, "The files to check")->required()->type_name("FILE");
+
+  BatchOptions batch;
+  batch.jobs = std::max(1u, std::thread::hardware_concurrency());
+  CLI::App* batchCommand = app.add_subcommand(
+      "batch",
+      "Check the JSON requests of standard input, one a line, on several threads; results in "
+      "input order, a summary on standard error");
+  batchCommand->add_option("--sdk-dir", batch.sdkDirectory,
+                           "The directory that holds the checker SDK library")
+      ->required()
+      ->type_name("DIR");
+  batchCommand->add_option("--jobs", batch.jobs, "Instances and threads to check on")
+      ->check(CLI::Range(1u, 256u))
+      ->capture_default_str()
+      ->type_name("N");
+
+  std::vector<const char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+  try {
+    app.parse(static_cast<int>(argv.size()), argv.data());
+  } catch (const CLI::Success& success) {
+    return app.exit(success);  // --help (CallForHelp derives from Success), --version
+  } catch (const CLI::ParseError& error) {
+    std::string message = error.what();
+    const std::vector<std::string> rest = app.remaining();
+    if (app.get_subcommands().empty() && !rest.empty() && rest.front().rfind('-', 0) != 0) {
+      message = "'" + rest.front() + "' is not a command: give info, check or batch";
+    }
+    std::cerr << "fpcheck: " << message << "\nRun 'fpcheck --help' or 'fpcheck COMMAND --help' "
+              << "for the usage.\n";
+    return ExitUsage;
+  }
+
+  Console console;
+  ConsoleLog log(console, printLevel(options.logLevel));
+  if (info->parsed()) return runInfo(options, log, infoJson);
+  if (checkCommand->parsed()) return runCheckCommand(options, check, log);
+  return runBatchCommand(options, batch, log, console);
+}
+
+}  // namespace
+}  // namespace fpcheck
+
+int main(int argc, char** argv) {
+  fpcheck::useBinaryStandardStreams();
+  try {
+    return fpcheck::run(fpcheck::utf8Arguments(argc, argv));
+  } catch (const fpcheck::ToolError& error) {
+    std::cerr << "fpcheck: " << error.what() << '\n';
+    return error.code();
+  } catch (const std::exception& error) {
+    std::cerr << "fpcheck: " << error.what() << '\n';
+    return fpcheck::ExitFailure;
+  }
+}
