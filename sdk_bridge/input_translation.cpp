@@ -1,6 +1,8 @@
 #include "sdk_bridge/input_translation.h"
 
 #include <string>
+#include <type_traits>
+#include <typeinfo>
 
 #include "foundation/exceptions.h"
 #include "plugin/check_input.h"
@@ -9,6 +11,15 @@
 namespace kesp::plugins::fpchecker {
 
 namespace {
+
+// The input classes are final, so the object's exact class decides. A
+// type_info comparison costs a fraction of a dynamic_cast, and every check
+// asks twice.
+template <class Exact>
+const Exact* exactly(const InputV1& input) noexcept {
+  static_assert(std::is_final_v<Exact>);
+  return typeid(input) == typeid(Exact) ? static_cast<const Exact*>(&input) : nullptr;
+}
 
 [[noreturn]] void invalid(const std::string& message) {
   throw ErrorCodeException(ErrorModuleFpChecker, "Invalid input: " + message,
@@ -96,7 +107,7 @@ void translateCommon(const InputFields& fields, fpcsdk::DetectionInput& record) 
 void validateCheckInput(InputV1& input) {
   switch (input.getType()) {
     case static_cast<std::uint32_t>(InputType::MemoryFile): {
-      const auto* memory = dynamic_cast<const VfpcSdkMemoryFileInput*>(&input);
+      const auto* memory = exactly<VfpcSdkMemoryFileInput>(input);
       if (memory == nullptr) invalid("object is not a MemoryFileInput type");
       validateCommon(memory->fields());
       if (memory->buffer() == nullptr) invalid("memory file buffer not set");
@@ -104,7 +115,7 @@ void validateCheckInput(InputV1& input) {
       return;
     }
     case static_cast<std::uint32_t>(InputType::File): {
-      const auto* file = dynamic_cast<const VfpcSdkFileInput*>(&input);
+      const auto* file = exactly<VfpcSdkFileInput>(input);
       if (file == nullptr) invalid("object is not a FileInput type");
       validateCommon(file->fields());
       if (file->fields().path().empty()) invalid("file path not set");
@@ -118,15 +129,18 @@ void validateCheckInput(InputV1& input) {
 Status translateCheckInput(InputV1& input, fpcsdk::DetectionInput& record,
                            FopsFactoryV1* factory, const plx::LogChannel& log) {
   try {
-    if (const auto* file = dynamic_cast<const VfpcSdkFileInput*>(&input)) {
+    if (const auto* file = exactly<VfpcSdkFileInput>(input)) {
       record.filePath = file->fields().path();
       record.fileSize = fileSizeThroughFops(factory, *file);
       translateCommon(file->fields(), record);
     } else {
-      const auto& memory = dynamic_cast<const VfpcSdkMemoryFileInput&>(input);
-      record.filePath = memory.fields().path();
-      record.fileSize = memory.bufferSize();
-      translateCommon(memory.fields(), record);
+      // Validation has refused every other class; were it skipped, this
+      // fails as the dynamic_cast to a reference did.
+      const auto* memory = exactly<VfpcSdkMemoryFileInput>(input);
+      if (memory == nullptr) throw std::bad_cast();
+      record.filePath = memory->fields().path();
+      record.fileSize = memory->bufferSize();
+      translateCommon(memory->fields(), record);
     }
     return Status::Success;
   } catch (const ErrorCodeException& error) {
