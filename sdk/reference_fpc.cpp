@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "sdk/address_check.h"
+#include "sdk/module_directory.h"
 
 namespace vfpcsdk {
 
@@ -60,10 +61,6 @@ std::int32_t ReferenceInstance::checkDetection(const fpcsdk::DetectionInput& inp
   });
 }
 
-ReferenceFpc::ReferenceFpc(fpcsdk::LogInterface* log,
-                           std::function<std::filesystem::path()> rulesDirectory)
-    : log_(log), rulesDirectory_(std::move(rulesDirectory)) {}
-
 // Instances still alive go with the object: nothing of this library may
 // outlive it.
 ReferenceFpc::~ReferenceFpc() = default;
@@ -88,7 +85,7 @@ std::int32_t ReferenceFpc::checkSettings(const fpcsdk::FPCConfig& config) const 
 std::int32_t ReferenceFpc::readRules(std::shared_ptr<const RuleSet>& rules) const {
   std::filesystem::path path;
   try {
-    path = rulesDirectory_() / kRulesFileName;
+    path = moduleDirectory() / kRulesFileName;
   } catch (const std::runtime_error& error) {
     log_.write(LevelError, [&] {
       return std::string("Cannot find the rules file: the library's directory is unknown: ") +

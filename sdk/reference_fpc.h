@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -41,8 +40,9 @@ class ReferenceInstance final : public fpcsdk::FPCInstance {
 // come from any thread; checks run on the instances without it.
 class ReferenceFpc final : public fpcsdk::FPC {
  public:
-  // rulesDirectory: where the rules file lies, asked for at initialize.
-  ReferenceFpc(fpcsdk::LogInterface* log, std::function<std::filesystem::path()> rulesDirectory);
+  // log may be null. The rules file is looked for at initialize, in the
+  // directory of this library.
+  explicit ReferenceFpc(fpcsdk::LogInterface* log) noexcept : log_(log) {}
   ~ReferenceFpc();
   ReferenceFpc(const ReferenceFpc&) = delete;
   ReferenceFpc& operator=(const ReferenceFpc&) = delete;
@@ -62,7 +62,6 @@ class ReferenceFpc final : public fpcsdk::FPC {
   std::int32_t readRules(std::shared_ptr<const RuleSet>& rules) const;
 
   SdkLog log_;
-  std::function<std::filesystem::path()> rulesDirectory_;
   mutable std::mutex mutex_;
   bool initialized_ = false;
   std::shared_ptr<const RuleSet> rules_;

@@ -3,7 +3,6 @@
 #include <new>
 #include <type_traits>
 
-#include "sdk/module_directory.h"
 #include "sdk/reference_fpc.h"
 #include "sdk/sdk_codes.h"
 #include "sdk_bridge/fpcsdk.h"
@@ -17,7 +16,7 @@
 VFPCSDK_EXPORT std::int32_t FPCCreate(fpcsdk::LogInterface* log, fpcsdk::FPC** fpc) {
   if (fpc == nullptr) return vfpcsdk::InvalidParameters;
   try {
-    *fpc = new vfpcsdk::ReferenceFpc(log, &vfpcsdk::moduleDirectory);
+    *fpc = new vfpcsdk::ReferenceFpc(log);
     return vfpcsdk::Ok;
   } catch (const std::bad_alloc&) {
     return vfpcsdk::OutOfMemory;
