@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "fops/file_system.h"
 #include "foundation/system_error.h"
@@ -32,7 +34,37 @@ struct DescriptorTraits {
 // 32 bits; 0xFFFFFFFF is its failure value.
 constexpr std::int64_t kPointerLimit = 0xFFFFFFFF;
 
-std::string nativePath(const char16_t* path) { return plx::utf16ToUtf8(path); }
+// The stored UTF-16 name as the POSIX calls take it. Every open converts it
+// back, and a check opens its file once, so a name that fits is converted
+// into a buffer on the stack instead of a new string. A name that does not
+// fit (the system refuses it anyway beyond PATH_MAX), or that is not valid
+// UTF-16, takes the general conversion, which throws its own exception.
+class NativePath {
+ public:
+  explicit NativePath(const char16_t* path) {
+    const std::u16string_view name(path);
+    if (name.size() < sizeof(buffer_)) {
+      const int written = plx::detail::utf16ToUtf8Units(
+          name.data(), static_cast<int>(name.size()), buffer_, sizeof(buffer_) - 1);
+      if (written > 0 || name.empty()) {
+        buffer_[written] = '\0';
+        text_ = buffer_;
+        return;
+      }
+    }
+    converted_ = plx::utf16ToUtf8(name);
+    text_ = converted_.c_str();
+  }
+  NativePath(const NativePath&) = delete;
+  NativePath& operator=(const NativePath&) = delete;
+
+  const char* c_str() const noexcept { return text_; }
+
+ private:
+  char buffer_[PATH_MAX];
+  std::string converted_;
+  const char* text_ = nullptr;
+};
 
 template <class Call>
 auto restartOnSignal(Call call) {
@@ -45,7 +77,7 @@ auto restartOnSignal(Call call) {
 
 bool accessFile(const char16_t* path, std::uint32_t mode) {
   struct stat status {};
-  if (::stat(nativePath(path).c_str(), &status) != 0) return false;
+  if (::stat(NativePath(path).c_str(), &status) != 0) return false;
   if (S_ISDIR(status.st_mode)) return true;
   // access(W_OK) always succeeds for root. Like the read-only attribute on
   // Windows, the mode bits decide: a file that nobody may write is read-only.
@@ -58,8 +90,8 @@ bool accessFile(const char16_t* path, std::uint32_t mode) {
 }
 
 bool moveFile(const char16_t* from, const char16_t* to) {
-  const std::string source = nativePath(from);
-  const std::string target = nativePath(to);
+  const NativePath source(from);
+  const NativePath target(to);
   if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
     return true;
   }
@@ -75,11 +107,11 @@ bool moveFile(const char16_t* from, const char16_t* to) {
   return true;
 }
 
-bool removeFile(const char16_t* path) { return ::unlink(nativePath(path).c_str()) == 0; }
+bool removeFile(const char16_t* path) { return ::unlink(NativePath(path).c_str()) == 0; }
 
 bool openFile(const char16_t* path, DesiredAccess access, Disposition disposition,
               NativeHandle* handle) {
-  const std::string name = nativePath(path);
+  const NativePath name(path);
   int flags = O_CLOEXEC | (access == DesiredAccess::ReadWrite ? O_RDWR : O_RDONLY);
   if (disposition == Disposition::CreateAlways) flags |= O_CREAT;
   plx::UniqueResource<DescriptorTraits> descriptor(

@@ -75,6 +75,27 @@ TEST_F(FopsSize, FileHeldByAnotherObjectCannotBeSized) {
   EXPECT_EQ(size, 10u);
 }
 
+// Names longer than the system takes: one with more units than the POSIX
+// calls' conversion buffer has bytes, and one with fewer units but more bytes
+// (three-byte characters). Both reach the system, fail there, and are logged
+// whole.
+TEST_F(FopsSize, NamesBeyondTheSystemLimitFailAndAreLoggedWhole) {
+  std::string euros;
+  for (int i = 0; i < 1500; ++i) euros += "\xE2\x82\xAC";
+  for (const std::string& path : {dir_.file(std::string(5000, 'a')), dir_.file(euros)}) {
+    sink_.clear();
+    const FileObject file = create(path);
+    ASSERT_NE(file, nullptr);
+    std::uint64_t size = 77;
+    EXPECT_FALSE(file->size(&size));
+    EXPECT_EQ(size, 77u);
+    EXPECT_EQ(lines(), (Lines{"(Default FOPS) Error in 'open' function (filename '" + path +
+                                  "', access '0', flags '0')",
+                              "(Default FOPS) Error in 'size' function (filename '" + path +
+                                  "'), cannot open handle"}));
+  }
+}
+
 TEST_F(FopsSize, EmptyPathGivesAnObjectThatCannotOpen) {
   const FileObject file = create("");
   ASSERT_NE(file, nullptr);
