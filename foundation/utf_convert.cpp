@@ -27,10 +27,24 @@ Output convert(Input text, Convert convertUnits, const char* tooLong, const char
 }  // namespace
 
 Utf16String utf8ToUtf16(std::string_view text) {
-  return convert<Utf16String>(text, detail::utf8ToUtf16Units,
-                              "Source size exceeds the limit for Utf-8 to Utf-16 conversion",
-                              "Cannot get needed size for Utf-8 to Utf-16 conversion",
-                              "Cannot perform Utf-8 to Utf-16 conversion");
+  if (text.empty()) return Utf16String();
+  if (text.size() > kMaxSourceUnits) {
+    throw ConversionStringException(
+        "Source size exceeds the limit for Utf-8 to Utf-16 conversion");
+  }
+  // UTF-16 never takes more units than UTF-8 has bytes, so one pass into room
+  // for the source's length replaces the measuring pass: every file check
+  // converts its path. With that much room, the pass fails only for input
+  // that the measuring pass refuses, so the message is the measuring one.
+  const int sourceLength = static_cast<int>(text.size());
+  Utf16String result(text.size(), u'\0');
+  const int written =
+      detail::utf8ToUtf16Units(text.data(), sourceLength, result.data(), sourceLength);
+  if (written <= 0) {
+    throw ConversionStringException("Cannot get needed size for Utf-8 to Utf-16 conversion");
+  }
+  result.resize(static_cast<std::size_t>(written));
+  return result;
 }
 
 std::string utf16ToUtf8(std::u16string_view text) {
