@@ -2,7 +2,9 @@
 // forms, encoded surrogates, code points above U+10FFFF, truncated sequences
 // and unpaired UTF-16 surrogates, and reports the needed size when given no
 // output.
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "foundation/utf_convert.h"
 
@@ -48,12 +50,46 @@ int decodeUtf8(const unsigned char* s, int length, int i, std::uint32_t& codePoi
   return count;
 }
 
+// The end of the run of ASCII units that starts at text[i], testing eight
+// bytes at a time: a unit is ASCII when no bit from 0x80 up is set.
+template <class Unit>
+int endOfAscii(const Unit* text, int i, int length) noexcept {
+  static_assert(sizeof(Unit) == 1 || sizeof(Unit) == 2);
+  constexpr std::uint64_t kHighBits =
+      sizeof(Unit) == 1 ? 0x8080808080808080ull : 0xFF80FF80FF80FF80ull;
+  constexpr int kUnitsPerWord = 8 / sizeof(Unit);
+  int end = i;
+  while (length - end >= kUnitsPerWord) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, text + end, sizeof word);
+    if ((word & kHighBits) != 0) break;
+    end += kUnitsPerWord;
+  }
+  while (end < length && text[end] < 0x80) ++end;
+  return end;
+}
+
 }  // namespace
 
 int utf8ToUtf16Units(const char* source, int length, char16_t* output, int capacity) noexcept {
   const auto* s = reinterpret_cast<const unsigned char*>(source);
   std::int64_t written = 0;
   for (int i = 0; i < length;) {
+    if (s[i] < 0x80) {
+      // Paths and names are mostly ASCII, and every check of a file converts
+      // its path: a run of ASCII is widened byte for unit, with nothing to
+      // decode.
+      const int end = endOfAscii(s, i, length);
+      const int count = end - i;
+      if (output != nullptr) {
+        if (count > capacity - written) return 0;
+        std::copy(s + i, s + end, output + written);
+      }
+      // No overflow test: UTF-16 never takes more units than UTF-8 has bytes.
+      written += count;
+      i = end;
+      continue;
+    }
     std::uint32_t codePoint = 0;
     const int step = decodeUtf8(s, length, i, codePoint);
     if (step == 0) return 0;
@@ -78,6 +114,20 @@ int utf8ToUtf16Units(const char* source, int length, char16_t* output, int capac
 int utf16ToUtf8Units(const char16_t* source, int length, char* output, int capacity) noexcept {
   std::int64_t written = 0;
   for (int i = 0; i < length; ++i) {
+    if (source[i] < 0x80) {
+      // A run of ASCII, narrowed unit for byte, as above.
+      const int end = endOfAscii(source, i, length);
+      const int count = end - i;
+      if (output != nullptr) {
+        if (count > capacity - written) return 0;
+        std::transform(source + i, source + end, output + written,
+                       [](char16_t unit) { return static_cast<char>(unit); });
+      }
+      written += count;
+      if (written > 2147483647) return 0;
+      i = end - 1;  // the loop steps past the run
+      continue;
+    }
     std::uint32_t codePoint = source[i];
     if (codePoint >= 0xD800 && codePoint <= 0xDBFF) {
       if (i + 1 >= length) return 0;

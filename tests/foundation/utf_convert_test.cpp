@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "foundation/exceptions.h"
@@ -71,6 +72,53 @@ TEST(UtfConvert, EmbeddedZerosAreConverted) {
   const std::u16string utf16(u"a\0b\0", 4);
   EXPECT_EQ(plx::utf8ToUtf16(utf8), utf16);
   EXPECT_EQ(plx::utf16ToUtf8(utf16), utf8);
+}
+
+// Runs of ASCII are converted several units at a time. A character outside
+// ASCII, or an invalid unit, at any offset of such a run is still found; U+0100
+// differs from ASCII only in its high byte.
+TEST(UtfConvert, CharacterOutsideAsciiIsFoundAtEveryOffsetOfARun) {
+  const std::pair<std::string, char16_t> characters[] = {{"\xC4\x80", u'\u0100'},
+                                                         {"\xE2\x82\xAC", u'\u20AC'}};
+  for (std::size_t offset = 0; offset < 20; ++offset) {
+    SCOPED_TRACE(offset);
+    for (const auto& [utf8Character, utf16Character] : characters) {
+      std::string utf8(20, 'a');
+      utf8.replace(offset, 1, utf8Character);
+      std::u16string utf16(20, u'a');
+      utf16[offset] = utf16Character;
+      EXPECT_EQ(plx::utf8ToUtf16(utf8), utf16);
+      EXPECT_EQ(plx::utf16ToUtf8(utf16), utf8);
+    }
+    std::string badUtf8(20, 'a');
+    badUtf8[offset] = '\x80';
+    EXPECT_EQ(utf8Failure(badUtf8), kUtf8SizeError);
+    std::u16string badUtf16(20, u'a');
+    badUtf16[offset] = 0xDC00;
+    EXPECT_EQ(utf16Failure(badUtf16), kUtf16SizeError);
+  }
+}
+
+// The contract of the system converters, which the POSIX ones keep: with no
+// output the units needed, with exactly that room the units written, with one
+// unit less nothing.
+TEST(UtfConvertUnits, OutputOneUnitShortIsRefusedAndExactRoomIsFilled) {
+  const std::string utf8 = "abcdefghijkl\xC4\x80mnopqrstuvwxyz";
+  const std::u16string utf16 = u"abcdefghijkl\u0100mnopqrstuvwxyz";
+  const int bytes = static_cast<int>(utf8.size());
+  const int units = static_cast<int>(utf16.size());
+
+  ASSERT_EQ(plx::detail::utf8ToUtf16Units(utf8.data(), bytes, nullptr, 0), units);
+  std::u16string wide(static_cast<std::size_t>(units), u'\0');
+  EXPECT_EQ(plx::detail::utf8ToUtf16Units(utf8.data(), bytes, wide.data(), units - 1), 0);
+  EXPECT_EQ(plx::detail::utf8ToUtf16Units(utf8.data(), bytes, wide.data(), units), units);
+  EXPECT_EQ(wide, utf16);
+
+  ASSERT_EQ(plx::detail::utf16ToUtf8Units(utf16.data(), units, nullptr, 0), bytes);
+  std::string narrow(static_cast<std::size_t>(bytes), '\0');
+  EXPECT_EQ(plx::detail::utf16ToUtf8Units(utf16.data(), units, narrow.data(), bytes - 1), 0);
+  EXPECT_EQ(plx::detail::utf16ToUtf8Units(utf16.data(), units, narrow.data(), bytes), bytes);
+  EXPECT_EQ(narrow, utf8);
 }
 
 TEST(Utf8ToUtf16, MalformedUtf8IsRefused) {
