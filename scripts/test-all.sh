@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every test: natively on Linux, under
-# AddressSanitizer + UndefinedBehaviorSanitizer, under ThreadSanitizer, and
-# as the Windows build under Wine. Fails if any build or test fails.
+# AddressSanitizer + UndefinedBehaviorSanitizer, under ThreadSanitizer, as
+# the Windows build under Wine, and the fuzz target for a minute; then the
+# Linux host tests under valgrind. Fails if any build or test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 presets=("$@")
 if [ ${#presets[@]} -eq 0 ]; then
-  presets=(linux linux-asan linux-tsan windows)
+  presets=(linux linux-asan linux-tsan windows bench fuzz)
 fi
 
 needs_wine=0
@@ -30,4 +31,14 @@ for preset in "${presets[@]}"; do
   start=$(date +%s)
   cmake --workflow --preset "$preset"
   echo "=== ${preset}: passed in $(( $(date +%s) - start )) s"
+done
+
+# The host tests of the Linux build once more, under valgrind's memcheck.
+for preset in "${presets[@]}"; do
+  if [ "$preset" = linux ]; then
+    echo "=== valgrind"
+    start=$(date +%s)
+    scripts/valgrind.sh build/linux
+    echo "=== valgrind: passed in $(( $(date +%s) - start )) s"
+  fi
 done
