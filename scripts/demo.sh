@@ -49,8 +49,13 @@ echo "== One check:  $fpcheck check --sdk-dir $sdk --detection Adware.Toolbar.Se
 
 echo
 echo "== The example requests:  $fpcheck batch --sdk-dir $sdk < examples/requests.jsonl"
-results=$("$fpcheck" batch --sdk-dir "$sdk" < examples/requests.jsonl)
+# The summary (standard error) is shown after the results, not before them.
+summary=$(mktemp)
+trap 'rm -f "$summary"' EXIT
+status=0
+results=$("$fpcheck" batch --sdk-dir "$sdk" < examples/requests.jsonl 2>"$summary") || status=$?
 printf '%s\n' "$results"
+cat "$summary"
 
 echo
 echo "== The verdicts"
@@ -58,3 +63,4 @@ printf '%s\n' "$results" |
   sed -E -e 's/^\{"path":"([^"]*)","input":"([^"]*)","detection":"([^"]*)","falsePositive":(true|false|null).*$/\4|\3|\1 (\2)/' \
     -e 's/^true\|/false positive|/' -e 's/^false\|/detection stands|/' -e 's/^null\|/check failed|/' |
   awk -F'|' '{ printf "    %-17s %-25s %s\n", $1, $2, $3 }'
+exit "$status"
