@@ -1,5 +1,7 @@
 #include "plugin/checker_config.h"
 
+#include <utility>
+
 #include "foundation/boundary.h"
 #include "plugin/plugin_log.h"
 #include "sdk_bridge/sdk_loader.h"
@@ -72,16 +74,20 @@ Status VFPCCheckerConfig::storeOption(const GenericData& option) {
     copy.value = reinterpret_cast<std::uint64_t>(kEmpty);
   }
 
+  GenericDataEntry entry(copy, factory_);
   if (loaded_ && isProxyPair && option.type == GenericDataString) {
-    const std::string value = reinterpret_cast<const char*>(copy.value);
+    // Whatever can run out of memory happens before the SDK hears of the
+    // change: once the SDK has taken a value, this object must take it too.
+    std::string value = entry.text();
+    if (options_.size() == options_.capacity()) options_.reserve(2 * options_.size() + 1);
     const bool isProxy = option.id == OptionProxy;
     const Status status = loader_->setOnTheFlyProxy(isProxy ? value : onTheFlyProxy_,
                                                     isProxy ? onTheFlyCertificatePath_ : value);
     if (status != Status::Success) return status;
-    (isProxy ? onTheFlyProxy_ : onTheFlyCertificatePath_) = value;
+    (isProxy ? onTheFlyProxy_ : onTheFlyCertificatePath_).swap(value);
   }
 
-  options_.emplace_back(copy, factory_);
+  options_.push_back(std::move(entry));
   return Status::Success;
 }
 
