@@ -15,9 +15,10 @@
 // without an error line or a success with one, an SDK object, SDK instance,
 // library mapping or file object left alive after everything was released.
 //
-// Input layout: one byte choosing the plug-in input, one byte for the host
-// log's level, then one operation per byte with the operands it reads.
-// Past the end every value reads as 0 and every text as empty.
+// Input layout: a byte for the host log's level, a byte choosing the plug-in
+// input, the host data string (a length byte and its bytes), then one
+// operation per byte, each followed by the operands it reads. Past the end
+// every value reads as 0 and every text as empty.
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -25,7 +26,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -476,7 +476,7 @@ class Session {
       case 5: resetConfig(); break;
       case 6: load(); break;
       case 7: unload(); break;
-      case 8: getInfo(); break;
+      case 8:
       case 9: getInfo(); break;
       case 10: createInstance(); break;
       case 11:
