@@ -80,7 +80,7 @@ enum class SizeCalls {
   // operations must (the Win32 share mode 0); one fstat both refuses a
   // directory and gives the size.
   Exclusive,
-  // call for call what the specified operations make: the exclusive open
+  // call for call what the default file operations make: the exclusive open
   // (which refuses a directory by its fstat), then the size (fstat), then
   // the close.
   CallForCall,

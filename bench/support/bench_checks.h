@@ -43,8 +43,9 @@ inline void expectNoLogLines(benchmark::State& state, const BenchHostLog& log,
 }
 
 // Runs check and release of its output on instance, as a host does for each
-// detection. Returns the allocations made, or fails the run.
-inline std::uint64_t runChecks(benchmark::State& state, const BenchHostLog& log,
+// detection. Returns the allocations made, or fails the run. Never inlined,
+// so that a profiler can take this loop alone (valgrind --toggle-collect).
+[[gnu::noinline]] inline std::uint64_t runChecks(benchmark::State& state, const BenchHostLog& log,
                                fp::InstanceV1& instance, fp::InputV1& input) {
   const std::uint64_t linesBefore = log.lines();
   bool everyVerdictSet = true;
@@ -67,8 +68,8 @@ inline std::uint64_t runChecks(benchmark::State& state, const BenchHostLog& log,
 
 // Runs what the plug-in must at least do per check: build the record from
 // the stored values, make one output object, call the SDK. Returns the
-// allocations made.
-inline std::uint64_t runDirectChecks(benchmark::State& state, fpcsdk::FPCInstance& sdk,
+// allocations made. Never inlined, like runChecks.
+[[gnu::noinline]] inline std::uint64_t runDirectChecks(benchmark::State& state, fpcsdk::FPCInstance& sdk,
                                      const SampleDetection& sample, const std::string& path,
                                      std::uint64_t size) {
   bool everyVerdictSet = true;
