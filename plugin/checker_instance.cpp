@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "foundation/boundary.h"
+#include "foundation/scope_guard.h"
 #include "plugin/plugin_log.h"
 #include "sdk_bridge/sdk_instance.h"
 #include "sdk_bridge/sdk_loader.h"
@@ -35,12 +36,12 @@ void VFPCCheckerInstance::release() {
       log_.format(plx::LogError, "VFPC checker instance is released while being busy in '%s'",
                   InstanceMonitor::jobText(running));
     }
-    // The checker's count falls before the SDK instance goes: a host starts
-    // unload only after every release has returned.
-    onRelease_();
-    onRelease_ = nullptr;
-    sdkInstance_.reset();
   });
+  // The checker's count falls only after the SDK instance is gone (with this
+  // object): until then an unload on another thread must answer InUse, or it
+  // would shut the SDK down and unmap its code under a destroyFpcInstance
+  // that is still running.
+  const plx::ScopeGuard lowerCountLast(std::move(onRelease_));
   std::unique_ptr<VFPCCheckerInstance> self(this);
 }
 

@@ -154,5 +154,31 @@ TEST(InstanceRelease, DestroysTheSdkInstanceOnceEvenWhenTheSdkComplains) {
   EXPECT_EQ(checker->unload(), Status::Success);
 }
 
+TEST(InstanceRelease, UnloadOnAnotherThreadWaitsForTheSdkInstanceToGo) {
+  PluginHost host;
+  auto checker = host.loadedChecker();
+  fp::InstanceV1* instance = nullptr;
+  ASSERT_EQ(checker->createInstance(&instance), Status::Success);
+  FakeSdk::instance().clearEvents();
+  FakeSdk::instance().holdEvent("destroyFpcInstance");
+  auto releasing = std::async(std::launch::async, [instance] { instance->release(); });
+  ASSERT_TRUE(FakeSdk::instance().waitForHeldEvent());
+
+  // The SDK instance is still being destroyed: the instance still counts.
+  host.log.clear();
+  EXPECT_EQ(checker->unload(), Status::InUse);
+  EXPECT_EQ(host.log.texts(0),
+            (std::vector<std::string>{
+                "VFPC checker can't be unloaded since there are still '1' instances running"}));
+
+  FakeSdk::instance().releaseEvent();
+  releasing.get();
+  EXPECT_EQ(checker->unload(), Status::Success);
+  // "uninitialize with live instances" would mean a call under a live one.
+  EXPECT_EQ(FakeSdk::instance().events(),
+            (std::vector<std::string>{"destroyFpcInstance", "uninitialize", "FPCDestroy",
+                                      "unload"}));
+}
+
 }  // namespace
 }  // namespace kesp::test

@@ -31,6 +31,8 @@ void FakeSdk::reset() {
   log_ = nullptr;
   holding_ = false;
   held_ = 0;
+  heldEvent_.clear();
+  heldEvents_ = 0;
   changed_.notify_all();
 }
 
@@ -90,6 +92,22 @@ void FakeSdk::releaseChecks() {
   changed_.notify_all();
 }
 
+void FakeSdk::holdEvent(const std::string& event) {
+  const std::lock_guard lock(mutex_);
+  heldEvent_ = event;
+}
+
+bool FakeSdk::waitForHeldEvent() {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return heldEvents_ > 0; });
+}
+
+void FakeSdk::releaseEvent() {
+  const std::lock_guard lock(mutex_);
+  heldEvent_.clear();
+  changed_.notify_all();
+}
+
 std::int32_t FakeSdk::resultOf(SdkOp op) {
   const std::lock_guard lock(mutex_);
   return results_[static_cast<std::size_t>(op)];
@@ -101,8 +119,13 @@ bool FakeSdk::verdict() {
 }
 
 void FakeSdk::onEvent(const char* event) {
-  const std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   events_.emplace_back(event);
+  if (heldEvent_.empty() || heldEvent_ != event) return;
+  ++heldEvents_;
+  changed_.notify_all();
+  changed_.wait(lock, [&] { return heldEvent_.empty(); });
+  --heldEvents_;
 }
 
 void FakeSdk::onCreate(fpcsdk::LogInterface* log) {

@@ -36,6 +36,12 @@ class FakeSdk final : public TestSdkControl {
   // Waits until count checks are waiting (or 10 s pass); true if they are.
   bool waitForHeldChecks(int count);
   void releaseChecks();
+  // The same gate for one event of the SDK (for example
+  // "destroyFpcInstance"): the SDK call that reports it waits, right after
+  // reporting, until releaseEvent().
+  void holdEvent(const std::string& event);
+  bool waitForHeldEvent();
+  void releaseEvent();
 
   // TestSdkControl, called by the test SDK.
   std::int32_t resultOf(SdkOp op) override;
@@ -60,6 +66,8 @@ class FakeSdk final : public TestSdkControl {
   fpcsdk::LogInterface* log_ = nullptr;
   bool holding_ = false;
   int held_ = 0;
+  std::string heldEvent_;
+  int heldEvents_ = 0;
 };
 
 }  // namespace kesp::test
