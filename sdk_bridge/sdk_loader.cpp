@@ -3,9 +3,11 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "foundation/boundary.h"
 #include "foundation/exceptions.h"
+#include "foundation/module_pin.h"
 #include "foundation/scope_guard.h"
 #include "plugin/plugin_log.h"
 #include "sdk_bridge/sdk_error.h"
@@ -252,10 +254,13 @@ void VfpcSdkLoader::shutDownOnRelease() noexcept {
 
 void VfpcSdkLoader::keepSdkAlive() noexcept {
   // The SDK object may still run code of the library and call its log
-  // interface: both stay, the interface silenced.
+  // interface: both stay, the interface silenced. That interface's code is
+  // in this plug-in, which the host may free once it has released the
+  // plug-in object: the plug-in's own module stays mapped as well.
   library_->keepLoaded();
   library_.reset();
   VfpcSdkLogger::abandon(std::move(sdkLogger_));
+  plx::pinOwnModule();
   fpc_ = nullptr;
 }
 

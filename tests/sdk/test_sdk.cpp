@@ -127,11 +127,17 @@ class TestFpc final : public fpcsdk::FPC {
 // SDK refused to shut down) leaves it reachable here, not leaked.
 std::atomic<TestFpc*> liveFpc{nullptr};
 
+// The log interface of the last FPCCreate. A real SDK keeps it for as long as
+// its object lives and may call it at any time, even after the plug-in has
+// given the object up.
+std::atomic<fpcsdk::LogInterface*> savedLog{nullptr};
+
 }  // namespace
 
 TEST_SDK_EXPORT std::int32_t FPCCreate(fpcsdk::LogInterface* log, fpcsdk::FPC** fpc) {
   control().onEvent("FPCCreate");
   control().onCreate(log);
+  savedLog.store(log);
   const std::int32_t code = answer(SdkOp::Create);
   if (code == 0) {
     *fpc = new TestFpc();
@@ -145,5 +151,18 @@ TEST_SDK_EXPORT void FPCDestroy(fpcsdk::FPC* fpc) {
   control().onEvent("FPCDestroy");
   liveFpc.store(nullptr);
   delete static_cast<TestFpc*>(fpc);
+  // Only the two throwing results mean anything here: the object is gone.
+  static_cast<void>(answer(SdkOp::Destroy));
 }
 #endif
+
+// Writes one line through the saved log interface as the SDK would, filter
+// then log; log is called whatever filter says, so that a test sees a
+// silenced interface drop the line. Returns what filter answered.
+TEST_SDK_EXPORT bool kespTestSdkWriteLog(std::int32_t level, const char* message) {
+  fpcsdk::LogInterface* log = savedLog.load();
+  if (log == nullptr) return false;
+  const bool wanted = log->filter(level);
+  log->log(level, 0, message);
+  return wanted;
+}

@@ -19,6 +19,7 @@ enum class SdkOp : int {
   DestroyInstance,
   Uninitialize,
   CheckDetection,
+  Destroy,          // FPCDestroy: only the throwing results apply
   Count,
 };
 

@@ -1,0 +1,21 @@
+// POSIX only: dladdr, then dlopen with RTLD_NODELETE.
+#include <dlfcn.h>
+
+#include "foundation/module_pin.h"
+#include "foundation/system_error.h"
+
+namespace plx {
+
+void pinOwnModule() noexcept {
+  const SystemErrorPreserver keepError;
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<void*>(&pinOwnModule), &info) == 0 || info.dli_fname == nullptr) {
+    return;
+  }
+  // RTLD_NOLOAD finds the module already loaded, and RTLD_NODELETE on it
+  // makes every later dlclose leave it mapped. The reference this takes is
+  // never given back, on purpose.
+  static_cast<void>(::dlopen(info.dli_fname, RTLD_NOLOAD | RTLD_NODELETE | RTLD_NOW));
+}
+
+}  // namespace plx
