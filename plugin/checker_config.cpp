@@ -26,6 +26,16 @@ bool typeFitsOption(std::uint32_t id, std::uint32_t type) noexcept {
 VFPCCheckerConfig::VFPCCheckerConfig(const plx::Logger& logger, VfpcSdkLoader& loader) noexcept
     : log_(pluginLog(logger)), loader_(&loader) {}
 
+void VFPCCheckerConfig::setLoaded(bool loaded) noexcept {
+  loaded_ = loaded;
+  if (loaded) {
+    loader_->takeLoadedProxy(onTheFlyProxy_, onTheFlyCertificatePath_);
+  } else {
+    onTheFlyProxy_.clear();
+    onTheFlyCertificatePath_.clear();
+  }
+}
+
 void VFPCCheckerConfig::setApiVersion(std::uint32_t major, std::uint32_t minor) {
   apiMajor_ = major;
   apiMinor_ = minor;

@@ -28,8 +28,10 @@ class VFPCCheckerConfig final : public GlobalConfigV1 {
   Status setCustomOption(const GenericData* option) override;
   void reset() override;
 
-  // Mirrors the checker's loaded state; only the checker calls it.
-  void setLoaded(bool loaded) noexcept { loaded_ = loaded; }
+  // Mirrors the checker's loaded state; only the checker calls it, after
+  // the loader's load or unload. A load seeds the remembered proxy pair with
+  // what it sent to the SDK; an unload forgets the pair.
+  void setLoaded(bool loaded) noexcept;
 
   std::uint32_t apiMajor() const noexcept { return apiMajor_; }
   std::uint32_t apiMinor() const noexcept { return apiMinor_; }
@@ -48,7 +50,8 @@ class VFPCCheckerConfig final : public GlobalConfigV1 {
   NonCustomDataFactory factory_;
   VfpcSdkLoader* loader_;
   bool loaded_ = false;
-  // The proxy pair last accepted by the loaded SDK through this object.
+  // The proxy pair the loaded SDK has: sent by the load, or accepted later
+  // through this object. Empty while not loaded.
   std::string onTheFlyProxy_;
   std::string onTheFlyCertificatePath_;
 };

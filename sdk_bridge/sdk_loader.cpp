@@ -185,6 +185,12 @@ Status VfpcSdkLoader::createConfiguredSdk(const SdkLoadParameters& parameters) {
 
   const std::string proxy = textOption(parameters, OptionProxy);
   const std::string certificatePath = textOption(parameters, OptionCertificatePath);
+  // Copied before the SDK hears of them, so that running out of memory here
+  // cannot undo a load after the SDK has taken its proxy. Read only after a
+  // load that succeeded.
+  loadedProxy_ = proxy;
+  loadedCertificatePath_ = certificatePath;
+
   const std::int32_t proxyCode = fpc_->setProxy(proxy, certificatePath);
   if (proxyCode != SdkOk) {
     log_.format(plx::LogError,
@@ -211,6 +217,13 @@ Status VfpcSdkLoader::unload() {
   if (status != Status::Success) return status;
   library_.reset();
   return Status::Success;
+}
+
+void VfpcSdkLoader::takeLoadedProxy(std::string& proxy, std::string& certificatePath) noexcept {
+  proxy.swap(loadedProxy_);
+  certificatePath.swap(loadedCertificatePath_);
+  loadedProxy_.clear();
+  loadedCertificatePath_.clear();
 }
 
 Status VfpcSdkLoader::setOnTheFlyProxy(const std::string& proxy,

@@ -73,6 +73,9 @@ class VfpcSdkLoader {
   // uninitialize, FPCDestroy, free the library. A refusal by the SDK leaves
   // everything loaded and may be retried.
   Status unload();
+  // Hands over the proxy and certificate path that the last successful load
+  // sent to the SDK, and forgets them.
+  void takeLoadedProxy(std::string& proxy, std::string& certificatePath) noexcept;
   Status setOnTheFlyProxy(const std::string& proxy, const std::string& certificatePath);
   void runThreadCleanup();
   // A new SDK instance over the loaded SDK object, owned by the caller.
@@ -92,6 +95,8 @@ class VfpcSdkLoader {
   // rather than freed if an SDK object must be left alive.
   std::unique_ptr<VfpcSdkLogger> sdkLogger_;
   fpcsdk::FPC* fpc_ = nullptr;
+  std::string loadedProxy_;
+  std::string loadedCertificatePath_;
 };
 
 // Builds the SDK settings from the load parameters and the options (the last

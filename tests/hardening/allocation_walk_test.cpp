@@ -147,7 +147,8 @@ class Session {
     // A refused step never reaches the SDK twice.
     EXPECT_EQ(sdk.proxies,
               (std::vector<std::pair<std::string, std::string>>{
-                  {"proxy.example.net:3128", ""}, {"", "/etc/ssl/certs/scanner-ca-bundle.pem"}}));
+                  {"proxy.example.net:3128", ""},
+                  {"proxy.example.net:3128", "/etc/ssl/certs/scanner-ca-bundle.pem"}}));
     EXPECT_EQ(std::count(sdk.events.begin(), sdk.events.end(), "load"),
               std::count(sdk.events.begin(), sdk.events.end(), "unload"));
     EXPECT_EQ(std::count(sdk.events.begin(), sdk.events.end(), "uninitialize with live instances"),

@@ -261,8 +261,7 @@ TEST(OnTheFlyProxy, ReachesTheLoadedSdkAtOnce) {
   ASSERT_EQ(checker->load(), Status::Success);
   FakeSdk& sdk = FakeSdk::instance();
 
-  // The remembered pair starts empty: the values set before the load are
-  // not part of it.
+  // The remembered pair starts as the load sent it.
   const GenericData certificate = textOption(3, "/ca.pem");
   EXPECT_EQ(checker->getConfig()->setCustomOption(&certificate), Status::Success);
   const GenericData proxy = textOption(2, "proxy:3128");
@@ -280,7 +279,7 @@ TEST(OnTheFlyProxy, ReachesTheLoadedSdkAtOnce) {
   sdk.setResult(SdkOp::SetProxy, 0);
   EXPECT_EQ(sdk.proxies(), (std::vector<std::pair<std::string, std::string>>{
                                {"before:1", ""},
-                               {"", "/ca.pem"},
+                               {"before:1", "/ca.pem"},
                                {"proxy:3128", "/ca.pem"},
                                {"bad:1", "/ca.pem"},
                                {"bad:1", "/ca.pem"}}));
@@ -302,6 +301,43 @@ TEST(OnTheFlyProxy, AValueOfTheWrongTypeNeverReachesTheSdk) {
   const GenericData custom = pointerData(3, 5, kRaw);
   EXPECT_EQ(checker->getConfig()->setCustomOption(&custom), Status::Error);
   EXPECT_EQ(FakeSdk::instance().events(), std::vector<std::string>{});
+  EXPECT_EQ(checker->unload(), Status::Success);
+}
+
+using ProxyPair = std::pair<std::string, std::string>;
+
+TEST(OnTheFlyProxy, AChangeOfOneHalfKeepsTheOtherHalfTheLoadSent) {
+  PluginHost host;
+  auto checker = host.configuredChecker();
+  const GenericData proxy = textOption(2, "proxy.corp:3128");
+  const GenericData certificate = textOption(3, "/etc/ca.pem");
+  ASSERT_EQ(checker->getConfig()->setCustomOption(&proxy), Status::Success);
+  ASSERT_EQ(checker->getConfig()->setCustomOption(&certificate), Status::Success);
+  ASSERT_EQ(checker->load(), Status::Success);
+  const GenericData newCertificate = textOption(3, "/etc/ca-2.pem");
+  ASSERT_EQ(checker->getConfig()->setCustomOption(&newCertificate), Status::Success);
+  EXPECT_EQ(FakeSdk::instance().proxies(),
+            (std::vector<ProxyPair>{{"proxy.corp:3128", "/etc/ca.pem"},
+                                    {"proxy.corp:3128", "/etc/ca-2.pem"}}));
+  EXPECT_EQ(checker->unload(), Status::Success);
+}
+
+TEST(OnTheFlyProxy, APairOfAnEarlierSessionIsForgotten) {
+  PluginHost host;
+  auto checker = host.loadedChecker();
+  const GenericData oldProxy = textOption(2, "old.proxy:8080");
+  ASSERT_EQ(checker->getConfig()->setCustomOption(&oldProxy), Status::Success);
+  ASSERT_EQ(checker->unload(), Status::Success);
+  checker->getConfig()->reset();
+  checker->getConfig()->setApiVersion(2, 0);
+  ASSERT_EQ(checker->getConfig()->setBaseDirectory(sdkDirectory("good").c_str()),
+            Status::Success);
+  ASSERT_EQ(checker->load(), Status::Success);
+  const GenericData certificate = textOption(3, "/etc/ca.pem");
+  ASSERT_EQ(checker->getConfig()->setCustomOption(&certificate), Status::Success);
+  EXPECT_EQ(FakeSdk::instance().proxies(),
+            (std::vector<ProxyPair>{
+                {"", ""}, {"old.proxy:8080", ""}, {"", ""}, {"", "/etc/ca.pem"}}));
   EXPECT_EQ(checker->unload(), Status::Success);
 }
 
