@@ -81,11 +81,13 @@ Status InputFields::addCustomData(const GenericData* data) {
       log_.text(plx::LogError, "Invalid input: custom data is null");
       return Status::Error;
     }
-    if (!isInputCustomDataId(data->id)) {
-      log_.format(plx::LogError, "Invalid input: custom data id '%u' is invalid", data->id);
+    // Read once: a host thread may change its own record during the call.
+    const GenericData record = *data;
+    if (!isInputCustomDataId(record.id)) {
+      log_.format(plx::LogError, "Invalid input: custom data id '%u' is invalid", record.id);
       return Status::Error;
     }
-    customData_.emplace_back(*data, factory_);
+    customData_.emplace_back(record, factory_);
     return Status::Success;
   });
 }

@@ -58,7 +58,10 @@ Status VFPCCheckerConfig::setCustomOption(const GenericData* option) {
       log_.text(plx::LogError, "Invalid configuration: custom option is null");
       return Status::Error;
     }
-    return storeOption(*option);
+    // Read once: a host thread may change its own record during the call,
+    // and what is checked must be what is stored.
+    const GenericData copy = *option;
+    return storeOption(copy);
   });
 }
 

@@ -40,6 +40,7 @@ class VFPCCheckerConfig final : public GlobalConfigV1 {
   const OptionList& options() const noexcept { return options_; }
 
  private:
+  // option is the plug-in's own copy of the host's record.
   Status storeOption(const GenericData& option);
 
   std::uint32_t apiMajor_ = 0;

@@ -25,14 +25,24 @@ std::atomic<bool> fromThenOn{false};
 std::atomic<std::uint64_t> numberedCount{0};
 std::atomic<bool> struckFlag{false};
 std::atomic<std::int64_t> live{0};
+std::atomic<std::uint64_t> actionAt{0};
+std::atomic<void (*)(void*)> action{nullptr};
+std::atomic<void*> actionContext{nullptr};
 
 }  // namespace
 
 void arm(std::uint64_t target, Mode mode) noexcept {
   numberedCount.store(0);
   struckFlag.store(false);
+  actionAt.store(0);
   fromThenOn.store(mode == Mode::FromThenOn);
   failAt.store(target);
+}
+
+void actAt(std::uint64_t at, void (*act)(void*), void* context) noexcept {
+  action.store(act);
+  actionContext.store(context);
+  actionAt.store(at);
 }
 
 void disarm() noexcept { failAt.store(0); }
@@ -51,6 +61,12 @@ void* allocate(std::size_t size) noexcept {
   const bool counted = injectedDepth > 0 && pausedDepth == 0;
   if (counted) {
     const std::uint64_t number = numberedCount.fetch_add(1) + 1;
+    std::uint64_t expected = number;
+    if (actionAt.compare_exchange_strong(expected, 0)) {
+      ++pausedDepth;
+      action.load()(actionContext.load());
+      --pausedDepth;
+    }
     const std::uint64_t target = failAt.load();
     if (target != 0 && (number == target || (fromThenOn.load() && number > target))) {
       struckFlag.store(true);

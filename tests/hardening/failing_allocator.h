@@ -37,6 +37,11 @@ std::uint64_t numbered() noexcept;
 // Blocks allocated inside Injected scopes and not freed yet.
 std::int64_t liveBlocks() noexcept;
 
+// Calls action(context) once, paused, at the moment the at-th numbered
+// allocation since arm() is asked for (before it is made): as a host thread
+// might act in the middle of a plug-in call. Cleared by arm().
+void actAt(std::uint64_t at, void (*action)(void*), void* context) noexcept;
+
 // Allocations on this thread inside the scope are numbered and may fail.
 class Injected {
  public:
