@@ -18,7 +18,12 @@ const char* Exception::what() const noexcept {
   if (description == nullptr || *description == '\0') return message_.c_str();
   if (message_.find(description) != std::string::npos) return message_.c_str();
   try {
-    message_.insert(0, ": ").insert(0, description);
+    // Composed aside and swapped in, so that running out of memory half way
+    // leaves the detail as it was rather than a half-made text.
+    std::string composed;
+    composed.reserve(std::strlen(description) + 2 + message_.size());
+    composed.append(description).append(": ").append(message_);
+    message_.swap(composed);
   } catch (...) {
     // Out of memory: the bare detail is better than nothing.
   }
