@@ -21,10 +21,13 @@ class VfpcSdkInputCustomDataFactory final : public CustomDataFactory {
 };
 
 // Each pair owns copies of its strings; its layout points at them, never into
-// the host's memory.
+// the host's memory. Not copyable: a copy's layout would point into the
+// source's strings.
 class VfpcSdkBoolPair final : public CustomData {
  public:
   explicit VfpcSdkBoolPair(const BoolPair& pair);
+  VfpcSdkBoolPair(const VfpcSdkBoolPair&) = delete;
+  VfpcSdkBoolPair& operator=(const VfpcSdkBoolPair&) = delete;
   const void* getData() const override { return &pair_; }
 
  private:
@@ -35,6 +38,8 @@ class VfpcSdkBoolPair final : public CustomData {
 class VfpcSdkIntPair final : public CustomData {
  public:
   explicit VfpcSdkIntPair(const IntPair& pair);
+  VfpcSdkIntPair(const VfpcSdkIntPair&) = delete;
+  VfpcSdkIntPair& operator=(const VfpcSdkIntPair&) = delete;
   const void* getData() const override { return &pair_; }
 
  private:
@@ -45,6 +50,8 @@ class VfpcSdkIntPair final : public CustomData {
 class VfpcSdkStrPair final : public CustomData {
  public:
   explicit VfpcSdkStrPair(const StrPair& pair);
+  VfpcSdkStrPair(const VfpcSdkStrPair&) = delete;
+  VfpcSdkStrPair& operator=(const VfpcSdkStrPair&) = delete;
   const void* getData() const override { return &pair_; }
 
  private:
