@@ -4,6 +4,7 @@
 
 #include "foundation/boundary.h"
 #include "foundation/exceptions.h"
+#include "foundation/scope_guard.h"
 #include "plugin/checker_instance.h"
 #include "plugin/plugin_info.h"
 #include "plugin/plugin_log.h"
@@ -164,12 +165,14 @@ Status VFPCChecker::unload() {
                   static_cast<unsigned long long>(count));
       return Status::InUse;
     }
-    const Status status = sdkLoader_->unload();
-    if (status == Status::Success) {
+    // Whatever way the loader's unload ends, an SDK it has let go of leaves
+    // the checker unloaded.
+    const plx::ScopeGuard followLoader([this] {
+      if (sdkLoader_->loaded()) return;
       loaded_ = false;
       config_.setLoaded(false);
-    }
-    return status;
+    });
+    return sdkLoader_->unload();
   });
 }
 

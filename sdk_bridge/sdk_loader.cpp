@@ -210,8 +210,16 @@ Status VfpcSdkLoader::unload() {
   }
   const std::int32_t code = fpc_->uninitialize();
   if (code == SdkOk) {
-    library_->fpcDestroy()(fpc_);
-    fpc_ = nullptr;
+    // Forgotten before the call: a destroy that throws has still ended the
+    // object, which a retry must not reach. The library then goes as usual,
+    // after the SDK's exception has been replaced by one of the plug-in's.
+    plx::ScopeGuard releaseLibrary([this] { library_.reset(); });
+    fpcsdk::FPC* const fpc = std::exchange(fpc_, nullptr);
+    try {
+      library_->fpcDestroy()(fpc);
+    } catch (...) {
+      rethrowAsOwnException();
+    }
   }
   const Status status = sdkErrorToStatus(code);
   if (status != Status::Success) return status;

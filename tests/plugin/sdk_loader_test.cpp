@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/dynamic_library.h"
@@ -132,6 +133,34 @@ TEST(SdkUnload, AnExceptionFromUninitializeKeepsEverythingLoaded) {
   EXPECT_EQ(host.log.texts(0), std::vector<std::string>{"test SDK failure"});
   FakeSdk::instance().setResult(SdkOp::Uninitialize, 0);
   EXPECT_EQ(checker->unload(), Status::Success);
+}
+
+TEST(SdkUnload, AnExceptionFromFPCDestroyStillUnloadsAndFreesTheLibrary) {
+  const std::pair<std::int32_t, const char*> throws[] = {
+      {kThrowStandardException, "Exception: test SDK failure"},
+      {kThrowUnknownException, "Unknown exception"},
+  };
+  for (const auto& [code, line] : throws) {
+    SCOPED_TRACE(line);
+    PluginHost host;
+    auto checker = host.loadedChecker();
+    FakeSdk::instance().setResult(SdkOp::Destroy, code);
+    FakeSdk::instance().clearEvents();
+    host.log.clear();
+    EXPECT_EQ(checker->unload(), Status::Error);
+    EXPECT_EQ(host.log.texts(0), std::vector<std::string>{line});
+    EXPECT_EQ(FakeSdk::instance().events(),
+              (std::vector<std::string>{"uninitialize", "FPCDestroy", "unload"}));
+    // The SDK object is gone: a retry must not reach it.
+    FakeSdk::instance().clearEvents();
+    host.log.clear();
+    EXPECT_EQ(checker->unload(), Status::NotInitialized);
+    EXPECT_EQ(host.log.texts(0), std::vector<std::string>{"VFPC is not loaded"});
+    EXPECT_EQ(FakeSdk::instance().events(), std::vector<std::string>{});
+    FakeSdk::instance().setResult(SdkOp::Destroy, 0);
+    EXPECT_EQ(checker->load(), Status::Success);
+    EXPECT_EQ(checker->unload(), Status::Success);
+  }
 }
 
 TEST(SdkLoad, FindsTheLibraryInTheBaseDirectoryWithOrWithoutATrailingSeparator) {
