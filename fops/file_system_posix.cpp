@@ -112,7 +112,10 @@ bool removeFile(const char16_t* path) { return ::unlink(NativePath(path).c_str()
 bool openFile(const char16_t* path, DesiredAccess access, Disposition disposition,
               NativeHandle* handle) {
   const NativePath name(path);
-  int flags = O_CLOEXEC | (access == DesiredAccess::ReadWrite ? O_RDWR : O_RDONLY);
+  // O_NONBLOCK: opening a named pipe would otherwise wait for its other end,
+  // and the host thread with it. It changes nothing for a regular file.
+  int flags =
+      O_CLOEXEC | O_NONBLOCK | (access == DesiredAccess::ReadWrite ? O_RDWR : O_RDONLY);
   if (disposition == Disposition::CreateAlways) flags |= O_CREAT;
   plx::UniqueResource<DescriptorTraits> descriptor(
       restartOnSignal([&] { return ::open(name.c_str(), flags, 0666); }));
@@ -192,6 +195,11 @@ bool setPointer(NativeHandle handle, std::int32_t distance, MoveMethod method,
 bool fileSize(NativeHandle handle, std::uint64_t* size) {
   struct stat status {};
   if (::fstat(static_cast<int>(handle), &status) != 0) return false;
+  // Like GetFileSizeEx on a handle that is not a disk file.
+  if (!S_ISREG(status.st_mode)) {
+    errno = EINVAL;
+    return false;
+  }
   *size = static_cast<std::uint64_t>(status.st_size);
   return true;
 }

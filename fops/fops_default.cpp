@@ -114,6 +114,10 @@ bool FopsFileDefault::access(std::uint32_t flags) noexcept {
 
 bool FopsFileDefault::rename(const char* newPath) noexcept {
   return guarded(log_, [&] {
+    if (newPath == nullptr) {
+      log_.format(plx::LogError, kRenameFailed, nameForLog().c_str(), "NULL");
+      return false;
+    }
     std::u16string newName = plx::utf8ToUtf16(newPath);
     if (!calls().move(name_.c_str(), newName.c_str())) {
       log_.format(plx::LogError, kRenameFailed, nameForLog().c_str(), newPath);

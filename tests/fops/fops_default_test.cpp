@@ -106,6 +106,18 @@ TEST_F(FopsSize, EmptyPathGivesAnObjectThatCannotOpen) {
                    "(Default FOPS) Error in 'size' function (filename ''), cannot open handle"}));
 }
 
+TEST_F(FopsSize, AnythingButARegularFileFailsAtOnce) {
+  // Opening a named pipe for reading would wait for a writer for ever.
+  const std::string path = dir_.file("pipe");
+  if (!makeNamedPipe(path)) GTEST_SKIP() << "this system has no named pipes in the file system";
+  const FileObject file = create(path);
+  std::uint64_t size = 7;
+  EXPECT_FALSE(file->size(&size));
+  EXPECT_EQ(size, 7u);
+  EXPECT_EQ(lines(), (Lines{"(Default FOPS) Error in 'size' function (filename '" + path +
+                            "'), cannot get file size"}));
+}
+
 using FopsOpen = FopsTest;
 
 TEST_F(FopsOpen, DispositionsCreateTruncateAndRequireTheFile) {
@@ -298,6 +310,16 @@ TEST_F(FopsName, RenameNeverReplacesAndKeepsTheOldName) {
                                 "', new filename '" + other + "')",
                             "Error converting string encoding: Cannot get needed size for "
                             "Utf-8 to Utf-16 conversion"}));
+}
+
+TEST_F(FopsName, RenameToNoNameIsRefused) {
+  const std::string path = dir_.file("a.bin");
+  writeFile(path, "aaaa");
+  const FileObject file = create(path);
+  EXPECT_FALSE(file->rename(nullptr));
+  EXPECT_EQ(readFile(path), "aaaa");
+  EXPECT_EQ(lines(), (Lines{"(Default FOPS) Error in 'rename' function (filename '" + path +
+                            "', new filename 'NULL')"}));
 }
 
 TEST_F(FopsName, UnlinkFollowsTheNewName) {

@@ -10,4 +10,6 @@ bool systemKeepsPointerBelow4GiB() {
   return ntdll == nullptr || ::GetProcAddress(ntdll, "wine_get_version") == nullptr;
 }
 
+bool makeNamedPipe(const std::string&) { return false; }
+
 }  // namespace kesp::test
