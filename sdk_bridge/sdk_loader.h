@@ -71,7 +71,8 @@ class VfpcSdkLoader {
   // kesp::InternalException for an SDK code it does not know, after undoing.
   Status load(const SdkLoadParameters& parameters);
   // uninitialize, FPCDestroy, free the library. A refusal by the SDK leaves
-  // everything loaded and may be retried.
+  // everything loaded and may be retried. An exception from FPCDestroy
+  // leaves, as a plug-in exception, with the loader empty all the same.
   Status unload();
   // Hands over the proxy and certificate path that the last successful load
   // sent to the SDK, and forgets them.
