@@ -58,7 +58,7 @@ install(SCRIPT ${PROJECT_SOURCE_DIR}/cmake/FinishBinaries.cmake)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${KESP_DOC_DESTINATION})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${KESP_DOC_DESTINATION}
         FILES_MATCHING PATTERN "*.md")
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/files
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/host ${PROJECT_SOURCE_DIR}/examples/files
         DESTINATION ${KESP_EXAMPLES_DESTINATION})
 
 # The package configuration: an interface target with the include directory,
