@@ -30,6 +30,17 @@ for platform in "${platforms[@]}"; do
     *) echo "package.sh: unknown platform '$platform' (linux or windows)" >&2; exit 2 ;;
   esac
   echo "=== package-${platform}"
+  if [ "$platform" = windows ]; then
+    if [ -n "${KESP_SIGN_KEY:-}" ] && [ -n "${KESP_SIGN_CERT:-}" ]; then
+      echo "package.sh: signing the Windows binaries with $KESP_SIGN_CERT"
+    elif [ -n "${KESP_SIGN_KEY:-}${KESP_SIGN_CERT:-}" ]; then
+      echo "package.sh: set both KESP_SIGN_KEY and KESP_SIGN_CERT, or neither" >&2
+      exit 2
+    else
+      echo "package.sh: KESP_SIGN_KEY and KESP_SIGN_CERT are not set:" \
+           "the Windows binaries are NOT SIGNED (a development package)"
+    fi
+  fi
   rm -f "$out/$archive"
   cmake --workflow --preset "package-${platform}"
   [ -f "$out/$archive" ] || { echo "package.sh: $out/$archive was not made" >&2; exit 1; }
