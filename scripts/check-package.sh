@@ -58,18 +58,20 @@ echo "=== package: examples/host against the Linux package"
 examples=share/vfpcchecker/examples
 cmake -S "$linux/$examples/host" -B "$work/host-linux" -DCMAKE_PREFIX_PATH="$linux" >/dev/null
 cmake --build "$work/host-linux" >/dev/null
-expect_verdicts "$("$work/host-linux/vfpc_host" "$linux/bin/libvfpcchecker.so" \
-  "$linux/bin/reference-sdk" "$linux/$examples/files/toolbar-setup.txt")"
+output=$("$work/host-linux/vfpc_host" "$linux/bin/libvfpcchecker.so" \
+  "$linux/bin/reference-sdk" "$linux/$examples/files/toolbar-setup.txt")
+expect_verdicts "$output"
 
 echo "=== package: examples/host against the Windows package (mingw-w64, Wine)"
 cmake -S "$windows/$examples/host" -B "$work/host-windows" -DCMAKE_PREFIX_PATH="$windows" \
   -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" >/dev/null
 cmake --build "$work/host-windows" >/dev/null
 export WINEDEBUG=-all
-expect_verdicts "$(wine "$work/host-windows/vfpc_host.exe" \
+output=$(wine "$work/host-windows/vfpc_host.exe" \
   "$(winepath -w "$windows/bin/vfpcchecker.dll")" \
   "$(winepath -w "$windows/bin/reference-sdk")" \
-  "$(winepath -w "$windows/$examples/files/toolbar-setup.txt")" | tr -d '\r')"
+  "$(winepath -w "$windows/$examples/files/toolbar-setup.txt")")
+expect_verdicts "$(tr -d '\r' <<<"$output")"
 
 echo "=== package: hardening of the packaged binaries"
 scripts/check-hardening.sh "$linux" "$windows"
