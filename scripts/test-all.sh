@@ -2,18 +2,21 @@
 # Builds every preset and runs every test: natively on Linux, under
 # AddressSanitizer + UndefinedBehaviorSanitizer, under ThreadSanitizer, as
 # the Windows build under Wine, and the fuzz target for a minute; then the
-# Linux host tests under valgrind. Fails if any build or test fails.
+# Linux host tests under valgrind; then the release packages (step
+# "package": scripts/check-package.sh). Fails if any build or test fails.
+# Give preset names (and/or "package") to run only those.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 presets=("$@")
 if [ ${#presets[@]} -eq 0 ]; then
-  presets=(linux linux-asan linux-tsan windows bench fuzz)
+  presets=(linux linux-asan linux-tsan windows bench fuzz package)
 fi
 
 needs_wine=0
 for preset in "${presets[@]}"; do
   [ "$preset" = windows ] && needs_wine=1
+  [ "$preset" = package ] && needs_wine=1
 done
 
 if [ "$needs_wine" = 1 ]; then
@@ -27,6 +30,7 @@ if [ "$needs_wine" = 1 ]; then
 fi
 
 for preset in "${presets[@]}"; do
+  [ "$preset" = package ] && continue
   echo "=== ${preset}"
   start=$(date +%s)
   cmake --workflow --preset "$preset"
@@ -40,5 +44,15 @@ for preset in "${presets[@]}"; do
     start=$(date +%s)
     scripts/valgrind.sh build/linux
     echo "=== valgrind: passed in $(( $(date +%s) - start )) s"
+  fi
+done
+
+# The release packages, checked from the unpacked archives.
+for preset in "${presets[@]}"; do
+  if [ "$preset" = package ]; then
+    echo "=== package"
+    start=$(date +%s)
+    scripts/check-package.sh
+    echo "=== package: passed in $(( $(date +%s) - start )) s"
   fi
 done

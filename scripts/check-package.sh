@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# What CI checks of the release packages, from the archives a vendor receives:
+#   1. makes a throwaway code-signing certificate (a CA and a leaf signed by
+#      it), so that the Windows binaries are signed as in a release;
+#   2. builds both packages (scripts/package.sh);
+#   3. unpacks each into an empty prefix and checks its SHA256SUMS;
+#   4. builds examples/host from the unpacked package with find_package (the
+#      Windows one with the mingw-w64 cross compiler) and runs it (the Windows
+#      one under Wine): it must print both verdicts;
+#   5. reads the hardening back from the packaged binaries
+#      (scripts/check-hardening.sh);
+#   6. verifies the Authenticode signature of each Windows binary against the
+#      throwaway CA, and that verification refuses a tampered copy and an
+#      unsigned one.
+# Fails at the first step that fails. Needs openssl, osslsigncode, wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$(pwd)
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/vfpc-package.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+echo "=== package: throwaway signing certificate"
+keys=$work/keys
+mkdir -p "$keys"
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=VFPC CI throwaway root" \
+  -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign" \
+  -keyout "$keys/ca.key" -out "$keys/ca.pem" 2>/dev/null
+openssl req -newkey rsa:2048 -nodes -subj "/CN=VFPC CI throwaway code signing" \
+  -keyout "$keys/sign.key" -out "$keys/sign.csr" 2>/dev/null
+printf '%s\n' "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature" \
+  "extendedKeyUsage=codeSigning" > "$keys/sign.ext"
+openssl x509 -req -in "$keys/sign.csr" -CA "$keys/ca.pem" -CAkey "$keys/ca.key" \
+  -CAcreateserial -days 2 -extfile "$keys/sign.ext" -out "$keys/sign.pem" 2>/dev/null
+KESP_SIGN_KEY=$keys/sign.key KESP_SIGN_CERT=$keys/sign.pem scripts/package.sh
+
+version=$(sed -n 's/^project(vfpcchecker VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+(cd build/package && sha256sum --check --quiet SHA256SUMS)
+
+linux=$work/linux
+windows=$work/windows
+mkdir -p "$linux" "$windows"
+tar -xzf "build/package/vfpcchecker-${version}-linux-x86_64.tar.gz" -C "$linux"
+unzip -q "build/package/vfpcchecker-${version}-windows-x64.zip" -d "$windows"
+for prefix in "$linux" "$windows"; do
+  (cd "$prefix" && sha256sum --check --quiet SHA256SUMS)
+done
+echo "=== package: both archives unpack, every file matches its SHA256SUMS"
+
+expect_verdicts() {
+  local output=$1
+  echo "$output"
+  grep -q '^file .*toolbar-setup.txt (60 bytes), Adware.Toolbar.Search: false positive$' <<<"$output"
+  grep -q '^memory buffer (36 bytes), Trojan.Script.Phish: not a false positive$' <<<"$output"
+}
+
+echo "=== package: examples/host against the Linux package"
+examples=share/vfpcchecker/examples
+cmake -S "$linux/$examples/host" -B "$work/host-linux" -DCMAKE_PREFIX_PATH="$linux" >/dev/null
+cmake --build "$work/host-linux" >/dev/null
+output=$("$work/host-linux/vfpc_host" "$linux/bin/libvfpcchecker.so" \
+  "$linux/bin/reference-sdk" "$linux/$examples/files/toolbar-setup.txt")
+expect_verdicts "$output"
+
+echo "=== package: examples/host against the Windows package (mingw-w64, Wine)"
+cmake -S "$windows/$examples/host" -B "$work/host-windows" -DCMAKE_PREFIX_PATH="$windows" \
+  -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" >/dev/null
+cmake --build "$work/host-windows" >/dev/null
+export WINEDEBUG=-all
+output=$(wine "$work/host-windows/vfpc_host.exe" \
+  "$(winepath -w "$windows/bin/vfpcchecker.dll")" \
+  "$(winepath -w "$windows/bin/reference-sdk")" \
+  "$(winepath -w "$windows/$examples/files/toolbar-setup.txt")")
+expect_verdicts "$(tr -d '\r' <<<"$output")"
+
+echo "=== package: hardening of the packaged binaries"
+scripts/check-hardening.sh "$linux" "$windows"
+
+echo "=== package: Authenticode signatures"
+for binary in bin/vfpcchecker.dll bin/fpcheck.exe bin/reference-sdk/vfpcsdk.dll; do
+  if ! osslsigncode verify -CAfile "$keys/ca.pem" -in "$windows/$binary" >"$work/verify.log" 2>&1; then
+    cat "$work/verify.log"
+    echo "check-package: the signature of $binary does not verify" >&2
+    exit 1
+  fi
+  echo "  ok:   $binary: signature verified against the CI root"
+done
+# The verification must tell a changed file from a signed one.
+tampered=$work/tampered.dll
+cp "$windows/bin/vfpcchecker.dll" "$tampered"
+printf 'X' | dd of="$tampered" bs=1 seek=4096 conv=notrunc status=none
+if osslsigncode verify -CAfile "$keys/ca.pem" -in "$tampered" >/dev/null 2>&1; then
+  echo "check-package: a tampered vfpcchecker.dll still verifies" >&2
+  exit 1
+fi
+echo "  ok:   a tampered copy of vfpcchecker.dll is refused"
+unsigned=$work/unsigned.dll
+osslsigncode remove-signature -in "$windows/bin/vfpcchecker.dll" -out "$unsigned" >/dev/null
+if osslsigncode verify -CAfile "$keys/ca.pem" -in "$unsigned" >/dev/null 2>&1; then
+  echo "check-package: vfpcchecker.dll without its signature still verifies" >&2
+  exit 1
+fi
+echo "  ok:   vfpcchecker.dll without its signature is refused"
+echo "=== package: passed"
