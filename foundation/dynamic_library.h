@@ -53,6 +53,12 @@ class DynamicLibrary {
   LibraryHandle handle_;
 };
 
+// Keeps the library that holds address (code or data of it) mapped until the
+// process ends, whoever frees it: for an object of that library handed to
+// code that outlives it, such as an SDK left running. Does nothing when the
+// system cannot name the library.
+void pinLibraryOf(const void* address) noexcept;
+
 // Joins path components with the platform's separator, never doubling one
 // that a component already ends with; empty components add no separator.
 std::string joinPath(std::initializer_list<std::string_view> components);

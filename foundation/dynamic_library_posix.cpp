@@ -8,6 +8,14 @@ namespace plx {
 
 void LibraryTraits::close(Handle handle) noexcept { ::dlclose(handle); }
 
+void pinLibraryOf(const void* address) noexcept {
+  Dl_info info{};
+  if (::dladdr(address, &info) == 0 || info.dli_fname == nullptr) return;
+  // A further reference that is never given back, on a library that is
+  // already loaded; RTLD_NODELETE keeps it even past a stray dlclose.
+  static_cast<void>(::dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE));
+}
+
 namespace detail {
 
 void* openLibrary(const std::string& path) {

@@ -25,6 +25,12 @@ bool isFullyQualified(const std::string& path) noexcept {
 
 }  // namespace
 
+void pinLibraryOf(const void* address) noexcept {
+  HMODULE module = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       static_cast<LPCWSTR>(address), &module);
+}
+
 namespace detail {
 
 void* openLibrary(const std::string& path) {

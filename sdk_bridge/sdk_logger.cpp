@@ -1,5 +1,6 @@
 #include "sdk_bridge/sdk_logger.h"
 
+#include "foundation/dynamic_library.h"
 #include "plugin/plugin_log.h"
 
 namespace kesp::plugins::fpchecker {
@@ -37,6 +38,9 @@ void VfpcSdkLogger::log(std::int32_t level, std::int32_t, const std::string& mes
 void VfpcSdkLogger::abandon(std::unique_ptr<VfpcSdkLogger> logger) noexcept {
   if (!logger) return;
   logger->logger_.store(nullptr, std::memory_order_release);
+  // The SDK may call the interface after the host has freed the plug-in
+  // library, and its code and table of operations are in that library.
+  plx::pinLibraryOf(&abandonedLoggers);
   VfpcSdkLogger* abandoned = logger.release();
   abandoned->nextAbandoned_ = abandonedLoggers.load();
   while (!abandonedLoggers.compare_exchange_weak(abandoned->nextAbandoned_, abandoned)) {

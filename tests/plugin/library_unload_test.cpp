@@ -90,5 +90,35 @@ TEST(PluginLibrary, IsFreedAfterAWholeSessionAndServesASecondOneWhenLoadedAgain)
   }
 }
 
+// Last in this program: the plug-in stays loaded from here on.
+TEST(PluginLibrary, StaysLoadedWhileAnSdkThatRefusedToShutDownHoldsItsLogInterface) {
+  FakeSdk::instance().reset();
+  RecordingHostLog log;
+  std::optional<plx::DynamicLibrary> library(std::in_place, kPluginPath);
+  {
+    const auto getPlugin = library->getFunction<KESPGetPluginFunction>("KESPGetPlugin");
+    FakePluginInput input(&log);
+    input.setString(kesp::PluginInputHostDataString, kHostDataString);
+    HostPtr<kesp::plugins::PluginV1> plugin(getPlugin(&input));
+    ASSERT_NE(plugin, nullptr);
+    HostPtr<fp::CheckerV1> checker(plugin->getChecker());
+    checker->getConfig()->setApiVersion(2, 0);
+    ASSERT_EQ(checker->getConfig()->setBaseDirectory(sdkDirectory("good").c_str()),
+              Status::Success);
+    ASSERT_EQ(checker->load(), Status::Success);
+    FakeSdk::instance().setResult(SdkOp::Uninitialize, 2);
+    checker.reset();  // released while loaded: the SDK refuses and stays
+  }
+  fpcsdk::LogInterface* const sdkLog = FakeSdk::instance().logInterface();
+  ASSERT_NE(sdkLog, nullptr);
+  const std::vector<LogLine> linesAtLastRelease = log.lines();
+  library.reset();
+  EXPECT_TRUE(isLibraryMapped(kPluginPath));
+  // The SDK can still call its log interface, which wants and writes nothing.
+  EXPECT_FALSE(sdkLog->filter(0));
+  sdkLog->log(0, 0, "after the plug-in was freed");
+  EXPECT_EQ(log.lines(), linesAtLastRelease);
+}
+
 }  // namespace
 }  // namespace kesp::test
