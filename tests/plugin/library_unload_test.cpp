@@ -22,7 +22,7 @@ const std::string kPluginPath =
     plx::joinPath({executableDirectory(), plx::sharedLibraryFileName("vfpcchecker")});
 
 const std::vector<std::string> kSessionEvents = {
-    "load",         "FPCCreate",      "initialize", "setProxy",   "createFpcInstance",
+    "load",           "FPCCreate",          "initialize",   "setProxy",   "createFpcInstance",
     "checkDetection", "destroyFpcInstance", "uninitialize", "FPCDestroy", "unload"};
 
 // One whole host session on the loaded plug-in library: plug-in, checker,

@@ -19,7 +19,9 @@ namespace {
 namespace fs = std::filesystem;
 using fp::Status;
 
-fs::path fromUtf8(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
+fs::path fromUtf8(const std::string& text) {
+  return fs::path(std::u8string(text.begin(), text.end()));
+}
 
 const std::string kSdkFile = plx::sharedLibraryFileName("vfpcsdk");
 const std::string kDependencyFile = plx::sharedLibraryFileName("vfpcsdkdep");
