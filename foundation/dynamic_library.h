@@ -20,10 +20,17 @@ using LibraryHandle = UniqueResource<LibraryTraits>;
 // from). Whoever uses code of the library must be gone before it is freed.
 class DynamicLibrary {
  public:
-  // Loads the library at path (UTF-8; a bare or relative name is resolved by
-  // the system's search order). Throws LoadingLibraryException (empty path,
-  // load failure; the detail names the path and the system's reason) or
-  // ConversionStringException (path not valid UTF-8).
+  // Loads the library at path (UTF-8). On Windows a full path ("C:\dir\...",
+  // "\\server\share\...") is loaded with LoadLibraryExW and
+  // LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS, so the
+  // library's own imports come only from its directory and the system's,
+  // never from the current directory or PATH. A bare or relative name is the
+  // caller's choice of the system's search order (LoadLibraryW). On POSIX a
+  // path with a slash is opened as it is, and the library finds its imports
+  // through its own RUNPATH. The process-wide search path is never changed.
+  // Throws LoadingLibraryException (empty path, load failure; the detail
+  // names the path and the system's reason) or ConversionStringException
+  // (path not valid UTF-8).
   explicit DynamicLibrary(const std::string& path);
 
   DynamicLibrary(DynamicLibrary&&) noexcept = default;

@@ -21,6 +21,7 @@ programs=(
   sdk_loader_tests
   check_tests
   hardening_sdk_fault_tests
+  plugin_library_unload_tests
 )
 
 logs=$(mktemp -d)

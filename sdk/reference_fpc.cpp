@@ -4,6 +4,7 @@
 #include <new>
 #include <system_error>
 
+#include "foundation/proxy_mask.h"
 #include "sdk/address_check.h"
 #include "sdk/module_directory.h"
 
@@ -214,7 +215,7 @@ std::int32_t ReferenceFpc::setProxy(const std::string& proxy, const std::string&
     }
     if (!proxy.empty() && !isWellFormedProxy(proxy)) {
       log_.write(LevelError, [&] {
-        return "Invalid proxy '" + proxy +
+        return "Invalid proxy '" + plx::maskProxyPassword(proxy) +
                "': give host:port or a URL such as http://host:port or socks5://host:port";
       });
       return InvalidParameters;
@@ -228,7 +229,8 @@ std::int32_t ReferenceFpc::setProxy(const std::string& proxy, const std::string&
     proxy_ = proxy;
     certificatePath_ = certificatePath;
     log_.write(LevelDebug, [&] {
-      return "Proxy '" + proxy_ + "' and certificate path '" + certificatePath_ +
+      return "Proxy '" + plx::maskProxyPassword(proxy_) + "' and certificate path '" +
+             certificatePath_ +
              "' accepted (this SDK works offline and uses neither)";
     });
     return Ok;

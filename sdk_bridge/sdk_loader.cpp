@@ -8,6 +8,7 @@
 #include "foundation/boundary.h"
 #include "foundation/exceptions.h"
 #include "foundation/module_pin.h"
+#include "foundation/proxy_mask.h"
 #include "foundation/scope_guard.h"
 #include "plugin/plugin_log.h"
 #include "sdk_bridge/sdk_error.h"
@@ -195,7 +196,8 @@ Status VfpcSdkLoader::createConfiguredSdk(const SdkLoadParameters& parameters) {
   if (proxyCode != SdkOk) {
     log_.format(plx::LogError,
                 "Failed to set proxy '%s' with certificate path '%s' in VFPC SDK library: %s",
-                proxy.c_str(), certificatePath.c_str(), sdkErrorToString(proxyCode));
+                plx::maskProxyPassword(proxy).c_str(), certificatePath.c_str(),
+                sdkErrorToString(proxyCode));
     return sdkErrorToStatus(proxyCode);
   }
 
@@ -241,7 +243,8 @@ Status VfpcSdkLoader::setOnTheFlyProxy(const std::string& proxy,
     log_.format(plx::LogError,
                 "Failed to set on-the-fly proxy '%s' with certificate path '%s' in VFPC SDK "
                 "library: %s",
-                proxy.c_str(), certificatePath.c_str(), sdkErrorToString(code));
+                plx::maskProxyPassword(proxy).c_str(), certificatePath.c_str(),
+                sdkErrorToString(code));
   }
   return sdkErrorToStatus(code);
 }
