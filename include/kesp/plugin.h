@@ -33,9 +33,10 @@ class PluginInfoV1 : public ReleasableObjectV1 {
   // Slot 5. The plug-in version (2.1.0.29); read it with versionOf() below.
   //
   // Why two forms: the slot returns a 16-byte record, which both Windows
-  // compilers return through a hidden result pointer, but MSVC passes `this`
-  // first (RCX) and the result pointer second (RDX), and GCC or clang for
-  // mingw-w64 the other way round. The Microsoft form is the contract; mingw
+  // compilers return through a hidden result pointer (MSVC does so for every
+  // record a member function returns, whatever its size), but MSVC passes
+  // `this` first (RCX) and the result pointer second (RDX), and GCC or clang
+  // for mingw-w64 the other way round. The Microsoft form is the contract; mingw
   // builds spell it out as an explicit result pointer after `this`, returning
   // that pointer, which compiles to exactly MSVC's call. MSVC (and clang-cl)
   // and every other platform keep the plain form.
