@@ -4,11 +4,11 @@
 #include <limits>
 #include <memory>
 #include <stdexcept>
-#include <typeinfo>
 #include <unordered_map>
 #include <utility>
 
 #include "foundation/boundary.h"
+#include "foundation/own_table.h"
 #include "foundation/scope_guard.h"
 #include "foundation/utf_convert.h"
 
@@ -313,11 +313,13 @@ FopsFileV1* FopsFactoryDefault::createFopsFile(const char* path, void* /*context
 
 void FopsFactoryDefault::releaseFopsFile(FopsFileV1* file) noexcept {
   plx::callGuarded(log_, [&] {
-    // An object of another factory is not ours to end. FopsFileDefault is
-    // final, so the exact class decides, at a fraction of a dynamic_cast's
-    // cost: every check of a file releases one. Ours closes its handle as it
-    // goes, so a caller that forgot to close leaves the file unlocked.
-    if (file == nullptr || typeid(*file) != typeid(FopsFileDefault)) return;
+    // An object of another factory is not ours to end. Ours is known by its
+    // table pointer alone: a host's file object may come from another
+    // compiler, whose type information typeid cannot read. The table is
+    // learnt once from a closed sample. Ours closes its handle as it goes,
+    // so a caller that forgot to close leaves the file unlocked.
+    static const plx::OwnTable<FopsFileDefault> own(FopsFileDefault(std::u16string(), log_));
+    if (file == nullptr || !own.holds(file)) return;
     const std::unique_ptr<FopsFileDefault> ended(static_cast<FopsFileDefault*>(file));
   });
 }

@@ -1108,7 +1108,7 @@ class Session {
   void pluginInfo() {
     kesp::plugins::PluginInfoV1* info = plugin_->getPluginInfo();
     require(info != nullptr, "no plug-in information");
-    const kesp::plugins::PluginVersion version = info->getVersion();
+    const kesp::plugins::PluginVersion version = kesp::plugins::versionOf(*info);
     require(version.major == 2 && version.minor == 1 && version.patch == 0 && version.build == 29,
             "wrong version");
     require(std::strcmp(info->getName(), "Velnor FP Checker") == 0, "wrong name");

@@ -5,6 +5,7 @@
 
 #include "foundation/boundary.h"
 #include "foundation/exceptions.h"
+#include "foundation/own_table.h"
 #include "plugin/plugin_log.h"
 
 namespace kesp::plugins::fpchecker {
@@ -121,6 +122,27 @@ Status VfpcSdkMemoryFileInput::setBuffer(const void* buffer, std::uint64_t size)
     bufferSize_ = size;
     return Status::Success;
   });
+}
+
+namespace {
+
+// A silent input built once, only to learn its class's table.
+template <class Own>
+plx::OwnTable<Own> ownTable() noexcept {
+  const plx::Logger silent(nullptr);
+  return plx::OwnTable<Own>(Own(silent));
+}
+
+}  // namespace
+
+const VfpcSdkFileInput* ownFileInput(const InputV1& input) noexcept {
+  static const plx::OwnTable<VfpcSdkFileInput> own = ownTable<VfpcSdkFileInput>();
+  return own.holds(&input) ? static_cast<const VfpcSdkFileInput*>(&input) : nullptr;
+}
+
+const VfpcSdkMemoryFileInput* ownMemoryFileInput(const InputV1& input) noexcept {
+  static const plx::OwnTable<VfpcSdkMemoryFileInput> own = ownTable<VfpcSdkMemoryFileInput>();
+  return own.holds(&input) ? static_cast<const VfpcSdkMemoryFileInput*>(&input) : nullptr;
 }
 
 void VfpcSdkOutput::release() {

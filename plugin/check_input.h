@@ -130,6 +130,12 @@ class VfpcSdkMemoryFileInput final : public MemoryFileInputV1 {
   std::uint64_t bufferSize_ = 0;
 };
 
+// The input object behind /*in*/ input when it is one of ours, else null.
+// Of an object the host made nothing is read but its table pointer: its type
+// information is another compiler's, if there is any.
+const VfpcSdkFileInput* ownFileInput(const InputV1& input) noexcept;
+const VfpcSdkMemoryFileInput* ownMemoryFileInput(const InputV1& input) noexcept;
+
 class VfpcSdkOutput final : public OutputV1 {
  public:
   explicit VfpcSdkOutput(const plx::Logger& logger) noexcept : log_(pluginLog(logger)) {}

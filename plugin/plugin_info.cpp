@@ -12,4 +12,12 @@ void PluginInfoImpl::getApiVersion(std::uint32_t* major, std::uint32_t* minor) {
   if (minor != nullptr) *minor = kApiVersionMinor;
 }
 
+#if defined(_WIN32) && !defined(_MSC_VER)
+// The explicit form of the Microsoft call (see PluginInfoV1::getVersion).
+PluginVersion* PluginInfoImpl::getVersion(PluginVersion* result) {
+  *result = kPluginVersion;
+  return result;
+}
+#endif
+
 }  // namespace kesp::plugins

@@ -22,7 +22,11 @@ class PluginInfoImpl final : public PluginInfoV1 {
   void getApiVersion(std::uint32_t* major, std::uint32_t* minor) override;
   const char* getName() override { return kPluginName; }
   std::int32_t getPluginId() override { return kPluginId; }
+#if defined(_WIN32) && !defined(_MSC_VER)
+  PluginVersion* getVersion(PluginVersion* result) override;
+#else
   PluginVersion getVersion() override { return kPluginVersion; }
+#endif
 };
 
 }  // namespace kesp::plugins

@@ -94,7 +94,7 @@ PluginInformation PluginSession::information() const {
   result.name = info->getName() != nullptr ? info->getName() : "";
   result.type = info->getPluginType();
   result.id = info->getPluginId();
-  result.version = info->getVersion();
+  result.version = kesp::plugins::versionOf(*info);
   info->getApiVersion(&result.apiMajor, &result.apiMinor);
   return result;
 }

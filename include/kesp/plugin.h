@@ -30,12 +30,35 @@ class PluginInfoV1 : public ReleasableObjectV1 {
   virtual const char* getName() = 0;
   // Slot 4. The plug-in id (4).
   virtual std::int32_t getPluginId() = 0;
-  // Slot 5. The plug-in version (2.1.0.29).
+  // Slot 5. The plug-in version (2.1.0.29); read it with versionOf() below.
+  //
+  // Why two forms: the slot returns a 16-byte record, which both Windows
+  // compilers return through a hidden result pointer (MSVC does so for every
+  // record a member function returns, whatever its size), but MSVC passes
+  // `this` first (RCX) and the result pointer second (RDX), and GCC or clang
+  // for mingw-w64 the other way round. The Microsoft form is the contract; mingw
+  // builds spell it out as an explicit result pointer after `this`, returning
+  // that pointer, which compiles to exactly MSVC's call. MSVC (and clang-cl)
+  // and every other platform keep the plain form.
+#if defined(_WIN32) && !defined(_MSC_VER)
+  virtual PluginVersion* getVersion(PluginVersion* /*out*/ result) = 0;
+#else
   virtual PluginVersion getVersion() = 0;
+#endif
 
  protected:
   ~PluginInfoV1() = default;
 };
+
+// The version of /*in*/ info, the same call under every compiler.
+inline PluginVersion versionOf(PluginInfoV1& info) {
+#if defined(_WIN32) && !defined(_MSC_VER)
+  PluginVersion version{};
+  return *info.getVersion(&version);
+#else
+  return info.getVersion();
+#endif
+}
 
 // [plug imp] The plug-in object, from KESPGetPlugin until release(). It must
 // outlive every checker obtained from it.

@@ -384,6 +384,14 @@ TEST_F(FopsFactory, NullOrNonUtf8PathGivesNoObject) {
                    "Utf-16 conversion"}));
 }
 
+// A host file object as another compiler lays it out: a table of plain
+// functions, with null or junk where GCC and clang keep type information.
+struct HandMadeFile {
+  const std::uintptr_t* table;
+  int calls;
+};
+bool handMadeSlot(HandMadeFile* self) { return ++self->calls, true; }
+
 TEST_F(FopsFactory, ReleaseLeavesOtherFileObjectsAlone) {
   class ForeignFile final : public FopsFileV1 {
    public:
@@ -403,6 +411,15 @@ TEST_F(FopsFactory, ReleaseLeavesOtherFileObjectsAlone) {
   ForeignFile foreign;
   factory_.releaseFopsFile(&foreign);
   factory_.releaseFopsFile(nullptr);
+  static const char junk[32] = "no type information: JJJJJJJJJ";
+  for (const std::uintptr_t typeWord : {std::uintptr_t{0}, reinterpret_cast<std::uintptr_t>(junk)}) {
+    std::uintptr_t words[12];
+    words[0] = typeWord;
+    for (int slot = 1; slot < 12; ++slot) words[slot] = reinterpret_cast<std::uintptr_t>(&handMadeSlot);
+    HandMadeFile handMade{&words[1], 0};
+    factory_.releaseFopsFile(static_cast<FopsFileV1*>(static_cast<void*>(&handMade)));
+    EXPECT_EQ(handMade.calls, 0);
+  }
   EXPECT_EQ(lines(), Lines{});
 }
 

@@ -1,6 +1,7 @@
 // The road of one check, from input to verdict, as a host drives it.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -379,6 +380,41 @@ TEST_F(Check, ForeignInputObjectsAreRefused) {
     EXPECT_EQ(check(foreign), Status::Error);
     EXPECT_EQ(host.log.texts(0), std::vector<std::string>{message});
   }
+}
+
+// A host input object as another compiler lays it out: a table of plain
+// functions, and in the word before it, where GCC and clang keep the type
+// information, whatever that compiler put there (null without RTTI). Only its
+// table pointer and getType may be read.
+struct HandMadeInput {
+  const std::uintptr_t* table;
+  std::uint32_t type;
+  int otherCalls;
+};
+std::uint32_t handMadeGetType(HandMadeInput* self) { return self->type; }
+void handMadeOther(HandMadeInput* self) { ++self->otherCalls; }
+
+TEST_F(Check, InputsWithAForeignTableAreRefusedWithoutReadingTypeInformation) {
+  static const char junk[64] = "junk where type information would be: JJJJJJJJJJJJJJJJJJJJJJJ";
+  const auto other = reinterpret_cast<std::uintptr_t>(&handMadeOther);
+  const std::pair<std::uint32_t, const char*> cases[] = {
+      {0, "FP checker error: Invalid input: object is not a FileInput type"},
+      {1, "FP checker error: Invalid input: object is not a MemoryFileInput type"},
+  };
+  for (const std::uintptr_t typeWord : {std::uintptr_t{0}, reinterpret_cast<std::uintptr_t>(junk)}) {
+    // release, getType, then the five set operations.
+    const std::uintptr_t words[] = {typeWord, other, reinterpret_cast<std::uintptr_t>(&handMadeGetType),
+                                    other, other, other, other, other};
+    for (const auto& [type, message] : cases) {
+      HandMadeInput foreign{&words[1], type, 0};
+      host.log.clear();
+      auto* const asInput = static_cast<fp::InputV1*>(static_cast<void*>(&foreign));
+      EXPECT_EQ(check(*asInput), Status::Error);
+      EXPECT_EQ(host.log.texts(0), std::vector<std::string>{message});
+      EXPECT_EQ(foreign.otherCalls, 0) << "an operation other than getType was called";
+    }
+  }
+  EXPECT_TRUE(FakeSdk::instance().detections().empty());
 }
 
 TEST_F(Check, NullInputOrOutputSlotIsRefused) {

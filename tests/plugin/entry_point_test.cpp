@@ -160,7 +160,7 @@ TEST(PluginInfo, ReportsTheFixedIdentity) {
   info->getApiVersion(&major, &minor);
   EXPECT_EQ(major, 2u);
   EXPECT_EQ(minor, 0u);
-  const kesp::plugins::PluginVersion version = info->getVersion();
+  const kesp::plugins::PluginVersion version = kesp::plugins::versionOf(*info);
   EXPECT_EQ(version.major, 2u);
   EXPECT_EQ(version.minor, 1u);
   EXPECT_EQ(version.patch, 0u);
