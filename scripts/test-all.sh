@@ -3,10 +3,14 @@
 # AddressSanitizer + UndefinedBehaviorSanitizer, under ThreadSanitizer, as
 # the Windows build under Wine, and the fuzz target for a minute; then the
 # Linux host tests under valgrind; then the release packages (step
-# "package": scripts/check-package.sh). Fails if any build or test fails.
+# "package": scripts/check-package.sh). First, that every test the
+# integration guide names exists. Fails if any build or test fails.
 # Give preset names (and/or "package") to run only those.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+# The integration guide names only tests that exist.
+scripts/check-guide.sh
 
 presets=("$@")
 if [ ${#presets[@]} -eq 0 ]; then
