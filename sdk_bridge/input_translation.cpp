@@ -15,7 +15,10 @@ namespace {
 // object is known to be ours. The sanitizer's dynamic-type check would read
 // the word before the object's table as this compiler's type information,
 // which an object of another compiler does not have: not for this call.
-[[gnu::no_sanitize("vptr")]] std::uint32_t typeOf(InputV1& input) { return input.getType(); }
+// (The GNU spelling, which both GCC and clang accept.)
+__attribute__((no_sanitize("vptr"))) std::uint32_t typeOf(InputV1& input) {
+  return input.getType();
+}
 
 [[noreturn]] void invalid(const std::string& message) {
   throw ErrorCodeException(ErrorModuleFpChecker, "Invalid input: " + message,
