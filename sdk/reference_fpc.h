@@ -10,7 +10,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "sdk/rules.h"
+#include "rules/rules.h"
 #include "sdk/sdk_codes.h"
 #include "sdk/sdk_log.h"
 #include "sdk_bridge/fpcsdk.h"

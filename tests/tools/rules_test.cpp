@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "sdk/rules.h"
+#include "rules/rules.h"
 
 namespace kesp::test {
 namespace {

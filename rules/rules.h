@@ -1,4 +1,5 @@
-// The reference SDK's rules: which detections are false positives.
+// The rules of the reference SDK and the reference cloud service: which
+// detections are false positives.
 //
 // A rules file is UTF-8 text, one rule a line:
 //

@@ -1,4 +1,4 @@
-#include "sdk/rules.h"
+#include "rules/rules.h"
 
 #include <algorithm>
 #include <cctype>
