@@ -77,8 +77,7 @@ TEST_P(LoggerUtf8Cut, KeepsTheLastCompleteCharacter) {
   EXPECT_EQ(sink.lines(), (std::vector<LogLine>{{2, 5, 0x41, expected}}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AcrossTheLimit, LoggerUtf8Cut,
+INSTANTIATE_TEST_SUITE_P(AcrossTheLimit, LoggerUtf8Cut,
     ::testing::Values(CutCase{"TwoByteSplit1", "\xC3\xA9", 1},
                       CutCase{"TwoByteWhole", "\xC3\xA9", 2},
                       CutCase{"ThreeByteSplit1", "\xE2\x82\xAC", 1},
