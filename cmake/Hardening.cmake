@@ -5,7 +5,7 @@
 # builds only: _FORTIFY_SOURCE needs optimisation, and the sanitizer presets
 # bring their own run-time checks.
 option(KESP_HARDENING "Harden Release builds (stack protector, fortified calls, full RELRO, \
-non-executable stack, CET on Linux; ASLR, high-entropy ASLR, DEP on Windows)" ON)
+non-executable stack, CET landing pads on Linux; ASLR, high-entropy ASLR, DEP on Windows)" ON)
 
 if(KESP_HARDENING)
   set(release "$<CONFIG:Release>")
@@ -21,6 +21,9 @@ if(KESP_HARDENING)
       "$<${release}:-fstack-protector-strong>"
       "$<${release}:LINKER:--dynamicbase,--high-entropy-va,--nxcompat>")
   else()
+    # The landing pads only: the linker marks a binary for CET (IBT/SHSTK)
+    # only when every object in it is marked, and the system's start files
+    # are not, so CET stays off at run time.
     add_compile_options("$<${release}:-fcf-protection=full>")
     add_link_options(
       "$<${release}:LINKER:-z,relro,-z,now>"

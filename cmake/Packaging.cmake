@@ -9,7 +9,8 @@
 #   bin/                            the plug-in library, fpcheck
 #   bin/reference-sdk/              the reference SDK and vfpcsdk.rules
 #   lib/cmake/VfpcChecker/          find_package(VfpcChecker 2.1 CONFIG)
-#   share/doc/vfpcchecker/          README, guides
+#   share/doc/vfpcchecker/          the package's README, CHANGELOG.md,
+#                                   THIRD-PARTY-NOTICES, the guides
 #   share/vfpcchecker/examples/     the host example and the example files
 #   SHA256SUMS                      every file above, after stripping and signing
 #
@@ -55,7 +56,12 @@ install(CODE "
   set(KESP_SIGN_DESCRIPTION \"Velnor FP Checker ${PROJECT_VERSION}\")")
 install(SCRIPT ${PROJECT_SOURCE_DIR}/cmake/FinishBinaries.cmake)
 
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${KESP_DOC_DESTINATION})
+# The package's own README (the source tree's speaks of scripts, presets and
+# tests that are not shipped), the change log, the notices, the guides.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/README.md
+              ${PROJECT_SOURCE_DIR}/packaging/THIRD-PARTY-NOTICES
+              ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+        DESTINATION ${KESP_DOC_DESTINATION})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${KESP_DOC_DESTINATION}
         FILES_MATCHING PATTERN "*.md")
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/host ${PROJECT_SOURCE_DIR}/examples/files

@@ -39,7 +39,8 @@ class LogInterface {
 // at once, each formatting into its own buffer. Never throws.
 class Logger {
  public:
-  // The largest buffer, terminator included, that one formatted message uses.
+  // The most bytes, terminator included, that one formatted message delivers
+  // (its buffer has one more, to see where a cut falls).
   static constexpr std::uint64_t kMaxMessageSize = 16384;
 
   explicit Logger(LogInterface* logInterface,
@@ -57,7 +58,9 @@ class Logger {
            const char* text) const noexcept;
 
   // A printf-style message. Nothing is formatted unless the sink wants it; a
-  // text longer than maxMessageSize - 1 arrives cut, with kLogTruncated set.
+  // text longer than maxMessageSize - 1 bytes arrives cut, with kLogTruncated
+  // set: after maxMessageSize - 1 bytes, or before the UTF-8 character that
+  // the cut would split.
   void logFormat(std::uint32_t level, std::uint32_t module, std::uint32_t flags,
                  const char* format, ...) const noexcept PLX_PRINTF_FORMAT(5, 6);
   void logFormatV(std::uint32_t level, std::uint32_t module, std::uint32_t flags,

@@ -19,6 +19,7 @@
 // input, the host data string (a length byte and its bytes), then one
 // operation per byte, each followed by the operands it reads. Past the end
 // every value reads as 0 and every text as empty.
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -1099,7 +1100,22 @@ class Session {
     }
     std::string expected = "[fpcsdk] " + std::string(message.c_str());
     const bool truncated = expected.size() > 16383;
-    if (truncated) expected.resize(16383);
+    if (truncated) {
+      // Cut after 16383 bytes, or earlier by the bytes of a UTF-8 character
+      // that the limit splits: a lead byte whose character reaches past it.
+      const std::size_t kept = log_.lastText.size();
+      const auto lead = static_cast<unsigned char>(expected[std::min<std::size_t>(kept, 16383)]);
+      const std::size_t length = lead >= 0xF0 && lead < 0xF8 ? 4
+                                 : lead >= 0xE0 && lead < 0xF0 ? 3
+                                 : lead >= 0xC0 && lead < 0xE0 ? 2
+                                                              : 1;
+      const bool split =
+          kept < 16383 && kept + 3 >= 16383 && kept + length > 16383 &&
+          std::all_of(expected.begin() + static_cast<std::ptrdiff_t>(kept) + 1,
+                      expected.begin() + 16384,
+                      [](char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; });
+      expected.resize(split ? kept : 16383);
+    }
     require(log_.lines == before + 1 && log_.lastText == expected && log_.lastLevel == hostLevel &&
                 log_.lastFlags == (truncated ? 1u : 0u),
             "the SDK line arrived changed");

@@ -4,10 +4,12 @@
 #include <cstdint>
 
 #include "kesp/plugin.h"
+#include "vfpc_version.h"
 
 namespace kesp::plugins {
 
-inline constexpr PluginVersion kPluginVersion{2, 1, 0, 29};
+inline constexpr PluginVersion kPluginVersion{VFPC_VERSION_MAJOR, VFPC_VERSION_MINOR,
+                                              VFPC_VERSION_PATCH, VFPC_VERSION_BUILD};
 inline constexpr std::int32_t kPluginType = 4;
 inline constexpr std::int32_t kPluginId = 4;
 inline constexpr char kPluginName[] = "Velnor FP Checker";

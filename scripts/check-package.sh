@@ -11,7 +11,12 @@
 #      (scripts/check-hardening.sh);
 #   6. verifies the Authenticode signature of each Windows binary against the
 #      throwaway CA, and that verification refuses a tampered copy and an
-#      unsigned one.
+#      unsigned one;
+#   7. in each unpacked package: every relative link of the shipped Markdown
+#      files leads somewhere (scripts/check-links.sh), every library a binary
+#      loads is accounted for in THIRD-PARTY-NOTICES (scripts/check-notices.sh,
+#      which must also fail when a notice is missing), and the version is the
+#      project's everywhere (scripts/check-version.sh).
 # Fails at the first step that fails. Needs openssl, osslsigncode, wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -101,4 +106,20 @@ if osslsigncode verify -CAfile "$keys/ca.pem" -in "$unsigned" >/dev/null 2>&1; t
   exit 1
 fi
 echo "  ok:   vfpcchecker.dll without its signature is refused"
+
+echo "=== package: links, notices, version"
+for platform in linux windows; do
+  prefix=$work/$platform
+  scripts/check-links.sh "$prefix"
+  scripts/check-notices.sh "$prefix" "$platform"
+  scripts/check-version.sh "$prefix" "$platform" "$version"
+done
+# The notices check must tell a missing notice from a present one.
+grep -vxF '[mingw-w64 runtime and winpthreads]' "$windows/share/doc/vfpcchecker/THIRD-PARTY-NOTICES" \
+  > "$work/notices-without-mingw"
+if scripts/check-notices.sh "$windows" windows "$work/notices-without-mingw" >/dev/null 2>&1; then
+  echo "check-package: the notices check passes without the mingw-w64 notice" >&2
+  exit 1
+fi
+echo "  ok:   the notices check fails when a notice is missing"
 echo "=== package: passed"

@@ -23,7 +23,7 @@
 namespace fpcheck {
 namespace {
 
-constexpr char kToolVersion[] = "fpcheck 1.0";
+constexpr char kToolVersion[] = "fpcheck " VFPC_VERSION_TEXT;
 
 const char* const kFooter = R"(Exit status: 0 when every check ran, 1 when any check (or the plug-in or
 checker it needs) failed, 2 when the command line was wrong.

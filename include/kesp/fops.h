@@ -38,8 +38,8 @@ enum FopsWhence : std::uint32_t {
 // FopsFactoryV1::releaseFopsFile of the factory that made it.
 class FopsFileV1 {
  public:
-  // Slot 0. Whether the file exists (flags 0) and grants read (bit 1) and/or
-  // write (bit 2) permission.
+  // Slot 0. Whether the file exists (flags 0) and grants read (FopsAccessRead,
+  // 1: bit 0) and/or write (FopsAccessWrite, 2: bit 1) permission.
   virtual bool access(std::uint32_t flags) = 0;
   // Slot 1. Renames the file to /*in*/ newPath; fails if the target exists.
   virtual bool rename(const char* newPath) = 0;
@@ -71,7 +71,7 @@ class FopsFileV1 {
 class FopsFactoryV1 {
  public:
   // Slot 0. A new closed file object for /*in*/ path (UTF-8), or null.
-  // context is passed through from the input (FileInputV1::setFopsContext).
+  // context is passed through from the input (InputV1::setFopsContext).
   virtual FopsFileV1* createFopsFile(const char* path, void* context) = 0;
   // Slot 1. Ends the life of a file object this factory made.
   virtual void releaseFopsFile(FopsFileV1* file) = 0;

@@ -15,7 +15,8 @@ enum HostLogLevel : std::uint32_t {
 };
 
 // Bit 0 of the flags of a log call: the text was cut to the maximum message
-// size of the plug-in (16383 characters).
+// size of the plug-in, 16383 bytes, or up to 3 bytes less, so that the cut
+// never splits a UTF-8 character.
 inline constexpr std::uint32_t kLogFlagTruncated = 1u;
 
 // The module number of every message of the FP checker plug-in.

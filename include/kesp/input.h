@@ -35,9 +35,11 @@ class InputV1 : public ReleasableObjectV1 {
   virtual Status setDetectionName(const char* name) = 0;
   // Slot 3. Appends custom data (a CustomDataId with its type). Error for an
   // unknown id or data that cannot be copied; OutOfMemory when memory runs out.
+  // Data of a type that does not fit its id is taken here and makes the next
+  // check fail with Error.
   virtual Status addCustomData(const GenericData* data) = 0;
-  // Slot 4. An opaque pointer handed to FopsFactoryV1::createFopsFile when the
-  // size of the file is needed.
+  // Slot 4. An opaque pointer handed to FopsFactoryV1::createFopsFile at each
+  // check of a file input (whether or not its size was set).
   virtual void setFopsContext(void* context) = 0;
   // Slot 5. Sets the path (non-empty UTF-8). Error when null or empty.
   virtual Status setPath(const char* path) = 0;

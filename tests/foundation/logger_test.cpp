@@ -56,6 +56,53 @@ TEST(Logger, TruncationAddsBitZeroToTheCallersFlags) {
   EXPECT_EQ(lines[1], (LogLine{0, 9, 0x40, "short"}));
 }
 
+// A character of 2, 3 or 4 bytes, placed so that `before` of its bytes come
+// at or below the limit of 16383.
+struct CutCase {
+  const char* name;
+  std::string character;
+  std::size_t before;
+};
+
+class LoggerUtf8Cut : public ::testing::TestWithParam<CutCase> {};
+
+TEST_P(LoggerUtf8Cut, KeepsTheLastCompleteCharacter) {
+  const CutCase& param = GetParam();
+  RecordingLogInterface sink;
+  const plx::Logger logger(&sink);
+  const std::string head(16383 - param.before, 'a');
+  logger.logFormat(2, 5, 0x40, "%s%s%s", head.c_str(), param.character.c_str(), "tail");
+  const bool fits = param.before == param.character.size();
+  const std::string expected = fits ? head + param.character : head;
+  EXPECT_EQ(sink.lines(), (std::vector<LogLine>{{2, 5, 0x41, expected}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(AcrossTheLimit, LoggerUtf8Cut,
+    ::testing::Values(CutCase{"TwoByteSplit1", "\xC3\xA9", 1},
+                      CutCase{"TwoByteWhole", "\xC3\xA9", 2},
+                      CutCase{"ThreeByteSplit1", "\xE2\x82\xAC", 1},
+                      CutCase{"ThreeByteSplit2", "\xE2\x82\xAC", 2},
+                      CutCase{"ThreeByteWhole", "\xE2\x82\xAC", 3},
+                      CutCase{"FourByteSplit1", "\xF0\x9F\x98\x80", 1},
+                      CutCase{"FourByteSplit3", "\xF0\x9F\x98\x80", 3},
+                      CutCase{"FourByteWhole", "\xF0\x9F\x98\x80", 4}),
+    [](const ::testing::TestParamInfo<CutCase>& info) { return std::string(info.param.name); });
+
+TEST(Logger, BytesThatAreNotASplitCharacterAreCutAtTheLimit) {
+  RecordingLogInterface sink;
+  const plx::Logger logger(&sink);
+  // Continuation bytes without a lead byte, and more of them than any
+  // character has: nothing to keep whole, so the cut stays where it was.
+  const std::string stray = std::string(16380, 'a') + std::string(8, '\x80');
+  logger.logFormat(2, 5, 0, "%s", stray.c_str());
+  const std::string lone = std::string(16382, 'a') + "\xC3";
+  logger.logFormat(2, 5, 0, "%s!", lone.c_str());
+  const auto lines = sink.lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], (LogLine{2, 5, 1, stray.substr(0, 16383)}));
+  EXPECT_EQ(lines[1], (LogLine{2, 5, 1, lone}));
+}
+
 TEST(Logger, FixedTextIsDeliveredWholeAndVerbatim) {
   RecordingLogInterface sink;
   const plx::Logger logger(&sink);

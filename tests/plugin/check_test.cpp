@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "fops/fops_default.h"
+#include "foundation/logger.h"
+#include "foundation/scope_guard.h"
 #include "tests/support/fake_sdk.h"
 #include "tests/support/plugin_host.h"
 #include "tests/support/test_paths.h"
@@ -256,6 +259,50 @@ TEST_F(Check, AMissingFileFailsThroughTheDefaultFileOperations) {
                     "'), cannot open handle",
                 "FP checker error: Failed to get the size of " + path}));
   EXPECT_TRUE(FakeSdk::instance().detections().empty());
+}
+
+TEST_F(Check, AFileHeldOpenElsewhereFailsThroughTheDefaultFileOperations) {
+  TempDir directory;
+  const std::string path = directory.file("held.bin");
+  { std::ofstream(std::filesystem::path(path), std::ios::binary) << "held"; }
+  // Another holder of the file, with the same exclusive open as the
+  // plug-in's own (a lock on Linux, share mode 0 on Windows).
+  const plx::Logger silent(nullptr);
+  kesp::FopsFactoryDefault others(silent, 5, 0);
+  kesp::FopsFileV1* holder = others.createFopsFile(path.c_str(), nullptr);
+  ASSERT_NE(holder, nullptr);
+  const plx::ScopeGuard releaseHolder([&] { others.releaseFopsFile(holder); });
+  ASSERT_TRUE(holder->open(kesp::FopsOpenRead, 0));
+  auto input = fileInput();
+  ASSERT_EQ(input->setDetectionName("EICAR"), Status::Success);
+  ASSERT_EQ(input->setPath(path.c_str()), Status::Success);
+  host.log.clear();
+  EXPECT_EQ(check(*input), Status::Error);
+  EXPECT_EQ(host.log.texts(0),
+            (std::vector<std::string>{
+                "(Default FOPS) Error in 'open' function (filename '" + path +
+                    "', access '0', flags '0')",
+                "(Default FOPS) Error in 'size' function (filename '" + path +
+                    "'), cannot open handle",
+                "FP checker error: Failed to get the size of " + path}));
+}
+
+TEST_F(Check, ASizeGivenForAFileThatDoesNotExistGivesAVerdict) {
+  // The default file operations open nothing when the size is known, so
+  // nothing finds out that the path names no file.
+  TempDir directory;
+  const std::string path = directory.file("missing.bin");
+  auto input = fileInput();
+  ASSERT_EQ(input->setDetectionName("EICAR"), Status::Success);
+  ASSERT_EQ(input->setPath(path.c_str()), Status::Success);
+  input->setFileSize(512);
+  FakeSdk::instance().setVerdict(true);
+  host.log.clear();
+  bool verdict = false;
+  EXPECT_EQ(check(*input, &verdict), Status::Success);
+  EXPECT_TRUE(verdict);
+  EXPECT_EQ(FakeSdk::instance().detections().at(0).fileSize, 512u);
+  EXPECT_EQ(host.log.texts(0), std::vector<std::string>{});
 }
 
 TEST_F(Check, HostFileOperationFailuresBecomeStatuses) {

@@ -78,6 +78,13 @@ TEST_F(Fpcheck, InfoPrintsThePluginInformation) {
   EXPECT_EQ(result.err, "");
 }
 
+TEST_F(Fpcheck, PrintsTheVersion) {
+  // The plug-in's version: the tool is released with it.
+  const ProgramRun result = run({"--version"});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(linesOf(result.out), std::vector<std::string>{"fpcheck 2.1.0.29"});
+}
+
 TEST_F(Fpcheck, InfoAsJson) {
   const ProgramRun result = run({"info", "--json"});
   EXPECT_EQ(result.exitCode, 0) << result.err;
