@@ -24,6 +24,7 @@ namespace fpcheck {
 namespace {
 
 constexpr char kToolVersion[] = "fpcheck 1.0";
+constexpr char kDefaultCloudUrl[] = "file:vfpcsdk.rules";
 
 const char* const kFooter = R"(Exit status: 0 when every check ran, 1 when any check (or the plug-in or
 checker it needs) failed, 2 when the command line was wrong.
@@ -70,7 +71,11 @@ struct OptionFlag {
 
 // The checker's custom options 0 to 8, by the flags that set them.
 constexpr OptionFlag kOptionFlags[] = {
-    {fp::OptionCloudUrl, "--cloud-url", "Cloud endpoint URL (option 0)", false},
+    {fp::OptionCloudUrl, "--cloud-url",
+     "Cloud endpoint URL (option 0): https://host[:port]/path, or file:RULES for the reference "
+     "SDK's offline decider (a relative RULES is beside the SDK library). Default: "
+     "file:vfpcsdk.rules",
+     false},
     {fp::OptionSdkText1, "--sdk-text1", "SDK setting text 1 (option 1)", false},
     {fp::OptionProxy, "--proxy", "Proxy, host:port or a URL (option 2)", false},
     {fp::OptionCertificatePath, "--cert", "Certificate path (option 3)", false},
@@ -126,6 +131,11 @@ CheckerSettings checkerSettings(const GlobalOptions& options, const std::string&
   CheckerSettings settings;
   settings.sdkDirectory = sdkDirectory;
   settings.pluginFops = options.pluginFops;
+  // Without --cloud-url the reference SDK decides from the rules beside it,
+  // so that fpcheck works on a machine with no network.
+  if (options.given[fp::OptionCloudUrl]->count() == 0) {
+    settings.texts.push_back({fp::OptionCloudUrl, "--cloud-url", kDefaultCloudUrl});
+  }
   for (const OptionFlag& flag : kOptionFlags) {
     if (options.given[flag.id]->count() == 0) continue;
     if (flag.number) {

@@ -248,13 +248,13 @@ TEST_F(Fpcheck, CheckerOptionsReachTheSdk) {
   EXPECT_TRUE(contains(url.err, "[fpcsdk] Invalid settings: the cloud URL 'ftp://example'"))
       << url.err;
 
-  const ProgramRun good = withOptions({"--cloud-url", "https://fpc.example/check", "--proxy",
+  const ProgramRun good = withOptions({"--cloud-url", "file:vfpcsdk.rules", "--proxy",
                                        "http://proxy.example:3128", "--cert", sdk.rulesFile(),
                                        "--connection-timeout", "100", "--data-timeout", "200",
                                        "--retries", "2", "--sdk-text1", "a", "--sdk-text4", "b",
                                        "--sdk-text7", "c", "--log-level", "3"});
   EXPECT_EQ(good.exitCode, 0) << good.err;
-  EXPECT_TRUE(contains(good.err, "Settings: cloud URL 'https://fpc.example/check' (not contacted: "
+  EXPECT_TRUE(contains(good.err, "Settings: cloud URL 'file:vfpcsdk.rules' (offline: "
                                  "verdicts come from the rules file), connection timeout 100, "
                                  "data timeout 200, connection retries 2"))
       << good.err;
