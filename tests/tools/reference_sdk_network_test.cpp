@@ -15,6 +15,9 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -23,6 +26,8 @@
 #include <vector>
 
 #include "sdk/sdk_codes.h"
+#include "tests/support/cloud_service.h"
+#include "tests/support/test_certificates.h"
 #include "tests/tools/reference_sdk_directory.h"
 #include "tests/tools/reference_sdk_library.h"
 #include "tests/tools/sdk_log_recorder.h"
@@ -557,6 +562,52 @@ TEST_F(SdkNetwork, ProxyChangesOnTheFlyReachEveryInstanceBetweenRequests) {
   EXPECT_GT(proxy.count(), 0u);
   EXPECT_GT(service.count(), 0u);
   for (const Received& request : proxy.received()) EXPECT_EQ(request.target, service.url());
+}
+
+// --- TLS and the certificate path ---------------------------------------------
+
+// fpcloud over HTTPS with the test CA's server certificate.
+class SdkTls : public SdkNetwork {
+ protected:
+  SdkTls() {
+    { std::ofstream(std::filesystem::path(copy.file("cloud.rules"))) << "fp Trojan.*\n"; }
+    const TestCertificates& certificates = testCertificates();
+    cloud.emplace(std::vector<std::string>{"--rules", copy.file("cloud.rules"), "--tls-cert",
+                                           certificates.server.cert, "--tls-key",
+                                           certificates.server.key});
+  }
+  std::optional<CloudService> cloud;
+};
+
+TEST_F(SdkTls, TrustsTheCertificatePathAsAFileOrADirectoryWithOneHandshakePerInstance) {
+  ASSERT_EQ(fpc->initialize(networkConfig(cloud->url(), 3)), Ok);
+  for (const std::string& path : {testCertificates().caFile, testCertificates().caDirectory}) {
+    ASSERT_EQ(fpc->setProxy("", path), Ok);
+    fpcsdk::FPCInstance& on = instance();
+    for (int round = 0; round < 3; ++round) {
+      ASSERT_EQ(check(on, detection("Trojan.A")), Ok) << path;
+      EXPECT_TRUE(falsePositive);
+    }
+  }
+  ASSERT_TRUE(cloud->waitForRequests(6));
+  const CloudService::Lines lines = cloud->lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& line) { return line.rfind("handshake ", 0) == 0; }),
+            2);
+}
+
+TEST_F(SdkTls, ACertificateOutsideThePathIsACertificateErrorWithoutRetry) {
+  ASSERT_EQ(fpc->initialize(networkConfig(cloud->url(), 3)), Ok);
+  ASSERT_EQ(fpc->setProxy("", testCertificates().otherCaFile), Ok);
+  EXPECT_EQ(check(instance(), detection("Trojan.A")), CertificateError);
+  EXPECT_EQ(attemptLines().size(), 1u);
+  EXPECT_EQ(cloud->requestCount(), 0u) << "nothing is sent over an untrusted connection";
+  ASSERT_EQ(log.texts(0).size(), 1u);
+  EXPECT_EQ(log.texts(0)[0].rfind("Check 'Trojan.A' size 1234 failed after 1 attempt(s): TLS "
+                                  "failure: ",
+                                  0),
+            0u)
+      << log.texts(0)[0];
 }
 
 }  // namespace
