@@ -5,6 +5,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -76,13 +77,16 @@ constexpr OptionFlag kOptionFlags[] = {
      "SDK's offline decider (a relative RULES is beside the SDK library). Default: "
      "file:vfpcsdk.rules",
      false},
-    {fp::OptionSdkText1, "--sdk-text1", "SDK setting text 1 (option 1)", false},
+    {fp::OptionSdkText1, "--api-key,--sdk-text1",
+     "The service's API key (option 1), sent as X-Api-Key; never printed", false},
     {fp::OptionProxy, "--proxy", "Proxy, host:port or a URL (option 2)", false},
     {fp::OptionCertificatePath, "--cert", "Certificate path (option 3)", false},
-    {fp::OptionSdkText4, "--sdk-text4", "SDK setting text 4 (option 4)", false},
+    {fp::OptionSdkText4, "--client-id,--sdk-text4",
+     "A client id for the service (option 4), sent as X-Client-Id", false},
     {fp::OptionConnectionTimeout, "--connection-timeout", "Connection timeout (option 5)", true},
     {fp::OptionDataTimeout, "--data-timeout", "Data timeout (option 6)", true},
-    {fp::OptionSdkText7, "--sdk-text7", "SDK setting text 7 (option 7)", false},
+    {fp::OptionSdkText7, "--client-tag,--sdk-text7",
+     "A client tag for the service (option 7), sent as X-Client-Tag", false},
     {fp::OptionConnectionRetries, "--retries", "Connection retries (option 8)", true},
 };
 
@@ -138,10 +142,12 @@ CheckerSettings checkerSettings(const GlobalOptions& options, const std::string&
   }
   for (const OptionFlag& flag : kOptionFlags) {
     if (options.given[flag.id]->count() == 0) continue;
+    const std::string name = options.given[flag.id]->get_name();
     if (flag.number) {
-      settings.numbers.push_back({flag.id, flag.flag, options.numbers[flag.id]});
+      settings.numbers.push_back({flag.id, name, options.numbers[flag.id]});
     } else {
-      settings.texts.push_back({flag.id, flag.flag, options.texts[flag.id]});
+      settings.texts.push_back(
+          {flag.id, name, options.texts[flag.id], flag.id == fp::OptionSdkText1});
     }
   }
   return settings;
@@ -195,16 +201,19 @@ int runCheckCommand(const GlobalOptions& options, const CheckOptions& check, Con
   PluginSession session(pluginPath(options), log, options.hostData);
   session.loadChecker(checkerSettings(options, check.sdkDirectory));
   bool allSucceeded = true;
+  std::set<std::string> hints;
   {
     HostPtr<fp::InstanceV1> instance = session.createInstance();
     for (const std::string& file : check.files) {
       request.path = file;
       const CheckResult result = runCheck(*instance, request);
       allSucceeded = allSucceeded && result.succeeded();
+      if (std::string hint = hintFor(result); !hint.empty()) hints.insert(std::move(hint));
       std::cout << resultLine(result) << '\n' << std::flush;
     }
   }
   session.threadCleanup();
+  for (const std::string& hint : hints) std::cerr << "fpcheck: " << hint << '\n';
   return allSucceeded ? ExitSuccess : ExitFailure;
 }
 
@@ -216,6 +225,7 @@ int runBatchCommand(const GlobalOptions& options, const BatchOptions& batch, Con
   const BatchSummary summary = runBatch(session, std::cin, std::cout, batch.jobs,
                                         standardErrorIsTerminal() ? &console : nullptr);
   console.line("fpcheck: " + summary.text());
+  for (const std::string& hint : summary.hints) console.line("fpcheck: " + hint);
   return summary.errors.empty() ? ExitSuccess : ExitFailure;
 }
 
