@@ -7,6 +7,8 @@
 #include <openssl/crypto.h>
 
 #include <algorithm>
+#include <cctype>
+#include <memory>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -52,21 +54,26 @@ std::string trimmed(const char* text, std::size_t size) {
   return std::string(text + begin, end - begin);
 }
 
+struct MultiCleanup {
+  void operator()(CURLM* multi) const noexcept { curl_multi_cleanup(multi); }
+};
+struct EasyCleanup {
+  void operator()(CURL* easy) const noexcept { curl_easy_cleanup(easy); }
+};
+
 class CurlTransport final : public HttpTransport {
  public:
   explicit CurlTransport(const TransportSettings& settings)
-      : settings_(settings), multi_(curl_multi_init()), easy_(curl_easy_init()) {
+      : settings_(settings), multiHandle_(curl_multi_init()), easyHandle_(curl_easy_init()) {
+    multi_ = multiHandle_.get();
+    easy_ = easyHandle_.get();
     if (multi_ == nullptr || easy_ == nullptr) {
-      cleanup();
       throw std::runtime_error("libcurl cannot make a connection handle");
     }
+    // The one connection of this instance, kept alive between checks.
     curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, 1L);
-    if (!configure()) {
-      cleanup();
-      throw std::runtime_error("libcurl refused the connection settings");
-    }
+    if (!configure()) throw std::runtime_error("libcurl refused the connection settings");
   }
-  ~CurlTransport() override { cleanup(); }
   CurlTransport(const CurlTransport&) = delete;
   CurlTransport& operator=(const CurlTransport&) = delete;
 
@@ -74,12 +81,6 @@ class CurlTransport final : public HttpTransport {
 
  private:
   bool configure();
-  void cleanup() noexcept {
-    if (easy_ != nullptr) curl_easy_cleanup(easy_);
-    if (multi_ != nullptr) curl_multi_cleanup(multi_);
-    easy_ = nullptr;
-    multi_ = nullptr;
-  }
   HttpOutcome finish(CURLcode code, bool dataTimedOut);
 
   static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
@@ -87,8 +88,11 @@ class CurlTransport final : public HttpTransport {
   static int onRequestReady(void* self, char*, char*, int, int);
 
   TransportSettings settings_;
-  CURLM* multi_;
-  CURL* easy_;
+  // The easy handle goes first; the multi handle keeps the connection.
+  std::unique_ptr<CURLM, MultiCleanup> multiHandle_;
+  std::unique_ptr<CURL, EasyCleanup> easyHandle_;
+  CURLM* multi_ = nullptr;
+  CURL* easy_ = nullptr;
   char errorWords_[CURL_ERROR_SIZE] = {};
   // The current request's state, written by the callbacks.
   bool requestSent_ = false;

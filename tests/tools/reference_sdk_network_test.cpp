@@ -564,6 +564,31 @@ TEST_F(SdkNetwork, ProxyChangesOnTheFlyReachEveryInstanceBetweenRequests) {
   for (const Received& request : proxy.received()) EXPECT_EQ(request.target, service.url());
 }
 
+// --- the library --------------------------------------------------------------
+
+TEST(SdkNetworkLibrary, LoadsChecksAndUnloadsAgainAndAgain) {
+  // libcurl comes and goes with the SDK library (nothing else in this
+  // program holds it), so each round initializes it and cleans it up anew.
+  ScriptedService service;
+  ReferenceSdkCopy copy(std::nullopt);
+  for (int round = 0; round < 3; ++round) {
+    SdkLogRecorder log;
+    Sdk sdk(copy.library());
+    Sdk::FpcPtr fpc = sdk.create(&log);
+    ASSERT_EQ(fpc->initialize(networkConfig(service.url())), Ok);
+    fpcsdk::FPCInstance* instance = nullptr;
+    ASSERT_EQ(fpc->createFpcInstance(&instance), Ok);
+    bool verdict = false;
+    EXPECT_EQ(instance->checkDetection(detection("Trojan.A"), &verdict), Ok);
+    EXPECT_TRUE(verdict);
+    EXPECT_EQ(fpc->threadCleanup(), Ok);
+    if (round == 1) continue;  // the object ends with its instance and settings
+    ASSERT_EQ(fpc->destroyFpcInstance(instance), Ok);
+    ASSERT_EQ(fpc->uninitialize(), Ok);
+  }
+  EXPECT_EQ(service.count(), 3u);
+}
+
 // --- TLS and the certificate path ---------------------------------------------
 
 // fpcloud over HTTPS with the test CA's server certificate.
