@@ -269,16 +269,24 @@ HttpOutcome CurlTransport::finish(CURLcode code, bool dataTimedOut) {
   if (code != CURLE_OK && connectStatus >= 300) {
     return failed(TransportFailure::Proxy, words);
   }
+  curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &outcome.status);
+  if (!settings_.proxy.empty()) {
+    // 407 only ever comes from a proxy (to a request in absolute form). A
+    // proxy that refuses with 401 or 403 (tinyproxy does) and drops the
+    // connection right after is told apart from the service by the drop; a
+    // clean 401 or 403 in absolute form cannot be, and counts as the
+    // service's.
+    const bool refusal = outcome.status == 401 || outcome.status == 403;
+    if (outcome.status == 407 || (refusal && code != CURLE_OK)) {
+      return failed(TransportFailure::Proxy,
+                    "the proxy answered " + std::to_string(outcome.status) +
+                        (outcome.status == 407 ? " (authentication required)" : " (refused)"));
+    }
+  }
   switch (code) {
-    case CURLE_OK: {
-      curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &outcome.status);
-      // 407 only ever comes from a proxy (a request in absolute form).
-      if (outcome.status == 407 && !settings_.proxy.empty()) {
-        return failed(TransportFailure::Proxy, "the proxy answered 407 (authentication required)");
-      }
+    case CURLE_OK:
       outcome.failure = TransportFailure::None;
       return outcome;
-    }
     case CURLE_COULDNT_RESOLVE_HOST:
       return failed(TransportFailure::NameNotResolved, words);
     case CURLE_COULDNT_RESOLVE_PROXY:
