@@ -131,9 +131,11 @@ for ((round = 1; round <= rounds; round++)); do
         wrk -t "$jobs" -c "$jobs" -d "${wrk_seconds}s" -s bench/cloud_post.lua "$network_url" >"$tmp/wrk.out" 2>&1 ||
           fail "wrk failed: $(cat "$tmp/wrk.out")"
         result=$(grep '^wrk-result ' "$tmp/wrk.out") || fail "wrk said: $(cat "$tmp/wrk.out")"
-        eval "${result#wrk-result }"
-        [ "$non2xx" = 0 ] && [ "$socketerrors" = 0 ] ||
+        read -r requests seconds p50us p99us non2xx socketerrors < <(sed -E \
+          's/^wrk-result requests=([0-9]+) seconds=([0-9.]+) p50us=([0-9]+) p99us=([0-9]+) non2xx=([0-9]+) socketerrors=([0-9]+)$/\1 \2 \3 \4 \5 \6/' <<<"$result")
+        if [ "$non2xx" != 0 ] || [ "$socketerrors" != 0 ]; then
           fail "wrk got $non2xx answers that were not 2xx and $socketerrors socket errors"
+        fi
         awk -v r="$requests" -v s="$seconds" -v a="$p50us" -v b="$p99us" \
           'BEGIN { printf "%.1f %.3f %.3f\n", r / s, a / 1000, b / 1000 }' >>"$tmp/wrk-$jobs"
       else

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by scripts/demo.sh and bench/cloud.sh: a throwaway certificate
 # authority for loopback, and fpcloud processes that are always stopped.
 #
