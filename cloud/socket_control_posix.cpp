@@ -1,14 +1,12 @@
 #include "cloud/socket_control.h"
 
-#include <dirent.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <functional>
-#include <memory>
 
 namespace fpcloud {
 namespace {
@@ -28,32 +26,30 @@ std::string hostOf(const sockaddr_storage& address, socklen_t length) {
   return host;
 }
 
-struct DirCloser {
-  void operator()(DIR* dir) const { closedir(dir); }
-};
+// Descriptors are numbered from the lowest free one, and the service holds
+// a few dozen; scanning the numbers creates no descriptor of its own (a
+// directory listing would, racing with the connections' own).
+constexpr int kHighestScanned = 4096;
 
 // Calls visit(fd, peer, peerLength) for each connected socket whose local
 // port is localPort; stops when visit returns true.
 bool forEachConnection(int localPort,
                        const std::function<bool(int, const sockaddr_storage&, socklen_t)>& visit) {
-  std::unique_ptr<DIR, DirCloser> dir(opendir("/proc/self/fd"));
-  if (!dir) return false;
-  const int own = dirfd(dir.get());
-  while (const dirent* entry = readdir(dir.get())) {
-    char* end = nullptr;
-    const long fd = std::strtol(entry->d_name, &end, 10);
-    if (end == entry->d_name || *end != '\0' || fd == own) continue;
+  rlimit limit{};
+  int highest = kHighestScanned;
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < static_cast<rlim_t>(highest))
+    highest = static_cast<int>(limit.rlim_cur);
+  for (int fd = 0; fd < highest; ++fd) {
     sockaddr_storage local{};
     socklen_t localLength = sizeof local;
-    if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &localLength) != 0 ||
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0 ||
         portOf(local) != localPort)
       continue;
     sockaddr_storage peer{};
     socklen_t peerLength = sizeof peer;
     // The listening socket has no peer.
-    if (getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0)
-      continue;
-    if (visit(static_cast<int>(fd), peer, peerLength)) return true;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) continue;
+    if (visit(fd, peer, peerLength)) return true;
   }
   return false;
 }
