@@ -1,9 +1,21 @@
 #!/usr/bin/env bash
-# The first command to run: builds what the demo needs with the linux preset
-# (the plug-in, the reference checker SDK and fpcheck, into build/linux), then
-# checks the examples in examples/ and prints the verdicts.
+# The first command to run. Builds what the demo needs with the linux preset
+# (the plug-in, the reference checker SDK, fpcheck and the reference cloud
+# service fpcloud, into build/linux; KESP_DEMO_BUILD names another build
+# directory), then, with no network beyond loopback:
+#   - starts fpcloud on 127.0.0.1 over HTTPS, with a certificate from a CA made
+#     for this run in a temporary directory, and an API key;
+#   - checks the examples through it, as a host configured with that cloud URL,
+#     certificate path and key does;
+#   - shows two faults a host must handle: a wrong API key and a service too
+#     slow for the data time-out;
+#   - checks the same examples offline (the SDK's rules file, file: URL) and
+#     compares the verdicts.
+# Every service it starts is stopped when it ends, however it ends (an error,
+# Ctrl-C, SIGTERM), and the temporary directory is removed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/loopback-cloud.sh
 
 # What a fresh Debian 12 machine lacks for this build. The linux preset also
 # configures the tests, so GoogleTest is needed even for the demo.
@@ -11,9 +23,15 @@ missing=()
 command -v cmake >/dev/null 2>&1 || missing+=(cmake)
 command -v g++ >/dev/null 2>&1 || missing+=(g++)
 command -v make >/dev/null 2>&1 || missing+=(make)
+command -v pkg-config >/dev/null 2>&1 || missing+=(pkg-config)
+command -v openssl >/dev/null 2>&1 || missing+=(openssl)
 [ -f /usr/include/CLI/CLI.hpp ] || missing+=(libcli11-dev)
 [ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+[ -f /usr/include/x86_64-linux-gnu/curl/curl.h ] || [ -f /usr/include/curl/curl.h ] ||
+  missing+=(libcurl4-openssl-dev)
+[ -f /usr/include/httplib.h ] || missing+=(libcpp-httplib-dev)
+[ -f /usr/include/openssl/ssl.h ] || missing+=(libssl-dev)
 if [ ${#missing[@]} -gt 0 ]; then
   if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
     echo "== Installing: ${missing[*]}"
@@ -26,41 +44,131 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
 fi
 
-echo "== Building the plug-in, the reference SDK and fpcheck (build/linux)"
-[ -f build/linux/CMakeCache.txt ] || cmake --preset linux >/dev/null
-# fpcheck depends on the plug-in and the reference SDK, so this builds all three.
-cmake --build --preset linux --target fpcheck >/dev/null
+build=${KESP_DEMO_BUILD:-build/linux}
+echo "== Building the plug-in, the reference SDK, fpcheck and fpcloud ($build)"
+[ -f "$build/CMakeCache.txt" ] || cmake --preset linux -B "$build" >/dev/null
+# fpcheck depends on the plug-in and the reference SDK, so this builds all four.
+cmake --build "$build" --target fpcheck fpcloud -j2 >/dev/null
 
-bin=build/linux/bin
+bin=$build/bin
 sdk=$bin/reference-sdk
 fpcheck=$bin/fpcheck
+fpcloud=$bin/fpcloud
+
+# From here on, whatever happens: stop the services, remove the directory.
+tmp=$(mktemp -d)
+finish() {
+  local status=$?
+  trap - EXIT INT TERM HUP
+  cloud_stop_all
+  rm -rf "$tmp"
+  exit "$status"
+}
+trap finish EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
+
+# Prints a batch's results as a table of verdicts.
+verdicts() {
+  sed -E -e 's/^\{"path":"([^"]*)","input":"([^"]*)","detection":"([^"]*)","falsePositive":(true|false|null),"status":"([^"]*)".*$/\4|\3|\1 (\2)|\5/' \
+    -e 's/^true\|/false positive|/' -e 's/^false\|/detection stands|/' -e 's/^null\|/check failed|/' |
+    awk -F'|' '{ printf "    %-17s %-25s %-42s %s\n", $1, $2, $3, $4 }'
+}
+
+# Runs fpcheck with the arguments given, prints what it said (results, then
+# standard error) and keeps the results in $results; never stops the demo.
+run() {
+  local status=0
+  results=$("$fpcheck" "$@" 2>"$tmp/stderr") || status=$?
+  [ -z "$results" ] || printf '%s\n' "$results"
+  sed 's/^/    (stderr) /' "$tmp/stderr"
+  return "$status"
+}
 
 echo
 echo "== The plug-in:  $fpcheck info"
 "$fpcheck" info
 
 echo
-echo "== The rules of the reference SDK ($sdk/vfpcsdk.rules, from examples/vfpcsdk.rules)"
-grep -v -E '^[[:space:]]*(#|$)' "$sdk/vfpcsdk.rules" | sed 's/^/    /'
+echo "== The rules (examples/vfpcsdk.rules): the service decides by them, and so does the SDK offline"
+grep -v -E '^[[:space:]]*(#|$)' examples/vfpcsdk.rules | sed 's/^/    /'
 
 echo
-echo "== One check:  $fpcheck check --sdk-dir $sdk --detection Adware.Toolbar.Search examples/files/toolbar-setup.txt"
-"$fpcheck" check --sdk-dir "$sdk" --detection Adware.Toolbar.Search examples/files/toolbar-setup.txt
+echo "== A certificate authority for this run only, and a certificate for 127.0.0.1 and localhost"
+cloud_certificates "$tmp"
+echo "    $tmp/ca.pem (the CA's key is already deleted), $tmp/server.pem + server.key"
+echo "    (the whole directory is removed when the demo ends)"
 
+key=demo-$(openssl rand -hex 12)
 echo
-echo "== The example requests:  $fpcheck batch --sdk-dir $sdk < examples/requests.jsonl"
-# The summary (standard error) is shown after the results, not before them.
-summary=$(mktemp)
-trap 'rm -f "$summary"' EXIT
+echo "== Starting the reference cloud service:"
+echo "   $fpcloud --rules examples/vfpcsdk.rules --tls-cert $tmp/server.pem --tls-key $tmp/server.key --api-key <key>"
+cloud_start "$fpcloud" "$tmp/fpcloud.log" --rules examples/vfpcsdk.rules \
+  --tls-cert "$tmp/server.pem" --tls-key "$tmp/server.key" --api-key "$key"
+url=$cloud_url
+service=$cloud_pid
+echo "   it serves $url (process $service)"
+
+cloud=(--cloud-url "$url" --cert "$tmp/ca.pem" --api-key "$key")
 status=0
-results=$("$fpcheck" batch --sdk-dir "$sdk" < examples/requests.jsonl 2>"$summary") || status=$?
-printf '%s\n' "$results"
-cat "$summary"
 
 echo
-echo "== The verdicts"
-printf '%s\n' "$results" |
-  sed -E -e 's/^\{"path":"([^"]*)","input":"([^"]*)","detection":"([^"]*)","falsePositive":(true|false|null).*$/\4|\3|\1 (\2)/' \
-    -e 's/^true\|/false positive|/' -e 's/^false\|/detection stands|/' -e 's/^null\|/check failed|/' |
-  awk -F'|' '{ printf "    %-17s %-25s %s\n", $1, $2, $3 }'
+echo "== One check through the cloud:"
+echo "   $fpcheck check --cloud-url $url --cert $tmp/ca.pem --api-key <key> --sdk-dir $sdk \\"
+echo "       --detection Adware.Toolbar.Search examples/files/toolbar-setup.txt"
+run check "${cloud[@]}" --sdk-dir "$sdk" --detection Adware.Toolbar.Search \
+  examples/files/toolbar-setup.txt || status=1
+
+echo
+echo "== The example requests through the cloud:  $fpcheck batch --cloud-url ... --sdk-dir $sdk < examples/requests.jsonl"
+run batch "${cloud[@]}" --sdk-dir "$sdk" <examples/requests.jsonl || status=1
+cloud_results=$results
+echo
+echo "   The verdicts:"
+printf '%s\n' "$cloud_results" | verdicts
+
+echo
+echo "== A fault a host must handle: a wrong API key (the service answers 401)"
+echo "   $fpcheck check --cloud-url $url --cert $tmp/ca.pem --api-key wrong-key ..."
+if run check --cloud-url "$url" --cert "$tmp/ca.pem" --api-key wrong-key --sdk-dir "$sdk" \
+  --detection Adware.Toolbar.Search examples/files/toolbar-setup.txt; then
+  echo "demo.sh: the check with a wrong API key succeeded" >&2
+  status=1
+fi
+case $results in *'"status":"CloudError"'*) ;; *) echo "demo.sh: a wrong API key did not give CloudError" >&2; status=1 ;; esac
+
+echo
+echo "== Another: a service slower than the data time-out (it waits 1 s; the check allows 250 ms, 2 attempts)"
+cloud_start "$fpcloud" "$tmp/slow.log" --rules examples/vfpcsdk.rules \
+  --tls-cert "$tmp/server.pem" --tls-key "$tmp/server.key" --delay-ms 1000
+slow=$cloud_pid
+echo "   $fpcheck check --cloud-url $cloud_url --cert $tmp/ca.pem --data-timeout 250 --retries 2 ..."
+if run check --cloud-url "$cloud_url" --cert "$tmp/ca.pem" --data-timeout 250 --retries 2 \
+  --sdk-dir "$sdk" --detection Adware.Toolbar.Search examples/files/toolbar-setup.txt; then
+  echo "demo.sh: the check against the slow service succeeded" >&2
+  status=1
+fi
+case $results in *'"status":"TimedOut"'*) ;; *) echo "demo.sh: the slow service did not give TimedOut" >&2; status=1 ;; esac
+cloud_stop "$slow"
+
+echo
+echo "== The same requests offline: the SDK's own rules file beside it"
+echo "   $fpcheck batch --cloud-url file:vfpcsdk.rules --sdk-dir $sdk < examples/requests.jsonl"
+run batch --cloud-url file:vfpcsdk.rules --sdk-dir "$sdk" <examples/requests.jsonl || status=1
+echo
+echo "   The verdicts:"
+printf '%s\n' "$results" | verdicts
+strip() { sed -E 's/,"milliseconds":[0-9.e+-]+//'; }
+if [ "$(printf '%s\n' "$cloud_results" | strip)" = "$(printf '%s\n' "$results" | strip)" ]; then
+  echo "   The same verdicts as through the cloud."
+else
+  echo "demo.sh: the offline verdicts differ from the cloud's" >&2
+  status=1
+fi
+
+echo
+echo "== Stopping the service; what it logged (its first line is the URL)"
+cloud_stop "$service"
+sed 's/^/    /' "$tmp/fpcloud.log"
 exit "$status"

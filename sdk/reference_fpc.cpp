@@ -50,16 +50,25 @@ std::int32_t ReferenceInstance::checkDetection(const fpcsdk::DetectionInput& inp
       });
       return InvalidParameters;
     }
-    const Rule* rule = rules_->find(input.detectionName, input.hash);
-    *isFalsePositive = rule != nullptr && rule->falsePositive;
-    log_.write(LevelDebug, [&] {
-      std::string text = "Check " + describe(input) + ": ";
-      if (rule == nullptr) return text + "no rule applies, not a false positive";
-      text += rule->falsePositive ? "false positive" : "not a false positive";
-      return text + " by the rule on line " + std::to_string(rule->line);
-    });
-    return Ok;
+    bool falsePositive = false;
+    const std::int32_t code =
+        client_ != nullptr ? client_->check(input, falsePositive) : decideOffline(input, falsePositive);
+    if (code == Ok) *isFalsePositive = falsePositive;
+    return code;
   });
+}
+
+std::int32_t ReferenceInstance::decideOffline(const fpcsdk::DetectionInput& input,
+                                              bool& falsePositive) const {
+  const Rule* rule = rules_->find(input.detectionName, input.hash);
+  falsePositive = rule != nullptr && rule->falsePositive;
+  log_.write(LevelDebug, [&] {
+    std::string text = "Check " + describe(input) + ": ";
+    if (rule == nullptr) return text + "no rule applies, not a false positive";
+    text += rule->falsePositive ? "false positive" : "not a false positive";
+    return text + " by the rule on line " + std::to_string(rule->line);
+  });
+  return Ok;
 }
 
 // Instances still alive go with the object: nothing of this library may
@@ -72,9 +81,17 @@ std::int32_t ReferenceFpc::checkSettings(const fpcsdk::FPCConfig& config) const 
     return InvalidParameters;
   };
   if (config.cloudUrl.empty()) return refuse("the cloud URL is empty");
-  if (!isWellFormedCloudUrl(config.cloudUrl)) {
+  const bool offline = config.cloudUrl.rfind(kOfflineScheme, 0) == 0;
+  if (offline && config.cloudUrl.size() == sizeof kOfflineScheme - 1) {
+    return refuse("the cloud URL 'file:' names no rules file");
+  }
+  if (!offline && !isWellFormedCloudUrl(config.cloudUrl)) {
     return refuse("the cloud URL '" + config.cloudUrl +
-                  "' is not an http:// or https:// address with a host");
+                  "' is not an http:// or https:// address with a host, nor file:<rules file>");
+  }
+  std::string whyNot;
+  if (!offline && !haveNetworkTransport(whyNot)) {
+    return refuse("the cloud URL '" + config.cloudUrl + "' needs the network, but " + whyNot);
   }
   if (config.connectionRetries == 0) return refuse("connection retries must be at least 1");
   if (config.connectionTimeout == 0) return refuse("the connection timeout must be at least 1");
@@ -83,10 +100,11 @@ std::int32_t ReferenceFpc::checkSettings(const fpcsdk::FPCConfig& config) const 
   return Ok;
 }
 
-std::int32_t ReferenceFpc::readRules(std::shared_ptr<const RuleSet>& rules) const {
-  std::filesystem::path path;
+std::int32_t ReferenceFpc::readRules(const std::string& name,
+                                     std::shared_ptr<const RuleSet>& rules) const {
+  std::filesystem::path path = fromUtf8(name);
   try {
-    path = moduleDirectory() / kRulesFileName;
+    if (path.is_relative()) path = moduleDirectory() / path;
   } catch (const std::runtime_error& error) {
     log_.write(LevelError, [&] {
       return std::string("Cannot find the rules file: the library's directory is unknown: ") +
@@ -143,6 +161,37 @@ std::int32_t ReferenceFpc::readRules(std::shared_ptr<const RuleSet>& rules) cons
   return Ok;
 }
 
+std::int32_t ReferenceFpc::startCloud(const fpcsdk::FPCConfig& config) {
+  CloudConfig cloud;
+  cloud.url = config.cloudUrl;
+  cloud.apiKey = config.sdkText1;
+  cloud.clientId = config.sdkText4;
+  cloud.clientTag = config.sdkText7;
+  cloud.userAgent = userAgentFor(config.pluginVersionText);
+  cloud.hostData = config.hostDataString;
+  cloud.connectTimeoutMs = config.connectionTimeout;
+  cloud.dataTimeoutMs = config.dataTimeout;
+  cloud.attempts = config.connectionRetries;
+  stack_.emplace();
+  cloud_ = std::make_shared<CloudService>(std::move(cloud), log_);
+  if (config.cloudUrl.rfind("http://", 0) == 0 || config.cloudUrl.rfind("HTTP://", 0) == 0) {
+    log_.write(LevelWarning, [&] {
+      return "The cloud URL '" + config.cloudUrl +
+             "' is plain HTTP: the API key and every check travel unencrypted; use it for "
+             "tests on this machine only";
+    });
+  }
+  log_.write(LevelDebug, [&] {
+    return "Settings: cloud URL '" + config.cloudUrl + "', connection timeout " +
+           std::to_string(config.connectionTimeout) + " ms, data timeout " +
+           std::to_string(config.dataTimeout) + " ms, " +
+           std::to_string(config.connectionRetries) + " attempt(s), API key " +
+           (config.sdkText1.empty() ? "none" : "set") + ", plug-in version " +
+           config.pluginVersionText;
+  });
+  return Ok;
+}
+
 std::int32_t ReferenceFpc::initialize(const fpcsdk::FPCConfig& config) {
   return guarded(log_, "initialize", [&]() -> std::int32_t {
     std::lock_guard lock(mutex_);
@@ -151,10 +200,16 @@ std::int32_t ReferenceFpc::initialize(const fpcsdk::FPCConfig& config) {
       return AlreadyInitialized;
     }
     if (const std::int32_t code = checkSettings(config); code != Ok) return code;
+    if (config.cloudUrl.rfind(kOfflineScheme, 0) != 0) {
+      if (const std::int32_t code = startCloud(config); code != Ok) return code;
+      initialized_ = true;
+      return Ok;
+    }
     std::shared_ptr<const RuleSet> rules;
-    if (const std::int32_t code = readRules(rules); code != Ok) return code;
+    const std::string name = config.cloudUrl.substr(sizeof kOfflineScheme - 1);
+    if (const std::int32_t code = readRules(name, rules); code != Ok) return code;
     log_.write(LevelDebug, [&] {
-      return "Settings: cloud URL '" + config.cloudUrl + "' (not contacted: verdicts come from " +
+      return "Settings: cloud URL '" + config.cloudUrl + "' (offline: verdicts come from " +
              "the rules file), connection timeout " + std::to_string(config.connectionTimeout) +
              ", data timeout " + std::to_string(config.dataTimeout) + ", connection retries " +
              std::to_string(config.connectionRetries) + ", plug-in version " +
@@ -179,7 +234,8 @@ std::int32_t ReferenceFpc::createFpcInstance(fpcsdk::FPCInstance** instance) {
                  [] { return std::string("Cannot create an instance: not initialized"); });
       return NotInitialized;
     }
-    auto created = std::make_unique<ReferenceInstance>(rules_, log_);
+    auto created = cloud_ != nullptr ? std::make_unique<ReferenceInstance>(cloud_, log_)
+                                     : std::make_unique<ReferenceInstance>(rules_, log_);
     fpcsdk::FPCInstance* key = created.get();
     instances_.emplace(key, std::move(created));
     *instance = key;
@@ -228,10 +284,19 @@ std::int32_t ReferenceFpc::setProxy(const std::string& proxy, const std::string&
     }
     proxy_ = proxy;
     certificatePath_ = certificatePath;
+    if (cloud_ != nullptr) {
+      Route route;
+      route.proxy = proxy;
+      route.certificatePath = certificatePath;
+      route.certificateDirectory =
+          !certificatePath.empty() && std::filesystem::is_directory(fromUtf8(certificatePath), ignored);
+      cloud_->setRoute(std::move(route));
+    }
     log_.write(LevelDebug, [&] {
       return "Proxy '" + plx::maskProxyPassword(proxy_) + "' and certificate path '" +
-             certificatePath_ +
-             "' accepted (this SDK works offline and uses neither)";
+             certificatePath_ + "' accepted" +
+             (cloud_ != nullptr ? ": they take effect at each instance's next request"
+                                : " (the offline decider uses neither)");
     });
     return Ok;
   });
@@ -253,6 +318,8 @@ std::int32_t ReferenceFpc::uninitialize() {
     }
     initialized_ = false;
     rules_.reset();
+    cloud_.reset();  // and with it the verdicts kept
+    stack_.reset();
     proxy_.clear();
     certificatePath_.clear();
     log_.write(LevelDebug, [] { return std::string("Uninitialized"); });
@@ -263,8 +330,10 @@ std::int32_t ReferenceFpc::uninitialize() {
 std::int32_t ReferenceFpc::reserved() { return Ok; }
 
 std::int32_t ReferenceFpc::threadCleanup() {
-  log_.write(LevelDebug,
-             [] { return std::string("Thread cleanup: this SDK keeps no data per thread"); });
+  releaseThreadState();
+  log_.write(LevelDebug, [] {
+    return std::string("Thread cleanup: released what the HTTP and TLS stacks kept for this thread");
+  });
   return Ok;
 }
 

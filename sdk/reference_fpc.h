@@ -1,5 +1,6 @@
-// The reference checker SDK object and its instances: verdicts from a local
-// rules file, no network.
+// The reference checker SDK object and its instances: verdicts from the
+// cloud service of the cloud URL, or, for a file: cloud URL, from that rules
+// file without any network.
 #pragma once
 
 #include <cstdint>
@@ -7,31 +8,41 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
 #include "rules/rules.h"
+#include "sdk/cloud_client.h"
+#include "sdk/http_transport.h"
 #include "sdk/sdk_codes.h"
 #include "sdk/sdk_log.h"
 #include "sdk_bridge/fpcsdk.h"
 
 namespace vfpcsdk {
 
-// The name of the rules file in the library's own directory.
-inline constexpr char kRulesFileName[] = "vfpcsdk.rules";
+// The cloud URL's prefix that chooses the offline decider: "file:<rules
+// file>", a relative path being relative to this library's directory.
+inline constexpr char kOfflineScheme[] = "file:";
 
-// One checking context. It keeps the rules it was made with, so a check needs
-// no lock and never sees another instance's state.
+// One checking context. It keeps the rules it was made with, or its own
+// client of the cloud service, so a check needs no lock in the common case
+// and never sees another instance's state.
 class ReferenceInstance final : public fpcsdk::FPCInstance {
  public:
   ReferenceInstance(std::shared_ptr<const RuleSet> rules, SdkLog log) noexcept
       : rules_(std::move(rules)), log_(log) {}
+  ReferenceInstance(std::shared_ptr<CloudService> cloud, SdkLog log)
+      : client_(std::make_unique<CloudClient>(std::move(cloud))), log_(log) {}
   ~ReferenceInstance() = default;
 
   std::int32_t checkDetection(const fpcsdk::DetectionInput& input, bool* isFalsePositive) override;
 
  private:
+  std::int32_t decideOffline(const fpcsdk::DetectionInput& input, bool& falsePositive) const;
+
   std::shared_ptr<const RuleSet> rules_;
+  std::unique_ptr<CloudClient> client_;
   SdkLog log_;
 };
 
@@ -40,8 +51,7 @@ class ReferenceInstance final : public fpcsdk::FPCInstance {
 // come from any thread; checks run on the instances without it.
 class ReferenceFpc final : public fpcsdk::FPC {
  public:
-  // log may be null. The rules file is looked for at initialize, in the
-  // directory of this library.
+  // log may be null.
   explicit ReferenceFpc(fpcsdk::LogInterface* log) noexcept : log_(log) {}
   ~ReferenceFpc();
   ReferenceFpc(const ReferenceFpc&) = delete;
@@ -57,14 +67,19 @@ class ReferenceFpc final : public fpcsdk::FPC {
 
  private:
   std::int32_t checkSettings(const fpcsdk::FPCConfig& config) const;
-  // The rules of the file beside the library, or the code of the failure
-  // (already logged).
-  std::int32_t readRules(std::shared_ptr<const RuleSet>& rules) const;
+  // The rules of the file a file: cloud URL names, or the code of the
+  // failure (already logged).
+  std::int32_t readRules(const std::string& name, std::shared_ptr<const RuleSet>& rules) const;
+  std::int32_t startCloud(const fpcsdk::FPCConfig& config);
 
   SdkLog log_;
   mutable std::mutex mutex_;
   bool initialized_ = false;
-  std::shared_ptr<const RuleSet> rules_;
+  // Held while the object talks to a network service; declared before
+  // everything that may hold a connection, so that it is released last.
+  std::optional<HttpStackHold> stack_;
+  std::shared_ptr<const RuleSet> rules_;    // the offline decider's
+  std::shared_ptr<CloudService> cloud_;     // or the service's
   std::string proxy_;
   std::string certificatePath_;
   std::unordered_map<fpcsdk::FPCInstance*, std::unique_ptr<ReferenceInstance>> instances_;

@@ -146,6 +146,7 @@ BatchSummary runBatch(PluginSession& session, std::istream& requests, std::ostre
         auto& entry = summary.errors[result->statusCode];
         entry.first = result->status;
         ++entry.second;
+        if (std::string hint = hintFor(*result); !hint.empty()) summary.hints.insert(std::move(hint));
       }
       ++written;
     }

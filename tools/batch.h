@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <istream>
 #include <map>
+#include <set>
 #include <ostream>
 #include <string>
 
@@ -18,6 +19,7 @@ struct BatchSummary {
   std::size_t checked = 0;  // checks that succeeded
   std::size_t falsePositives = 0;
   std::map<std::int64_t, std::pair<std::string, std::size_t>> errors;  // by status code
+  std::set<std::string> hints;  // what to try, one per kind of network failure
   double seconds = 0;
 
   // "6 requests, 5 checked, 3 false positives, 1 failed (NotChecked: 1),

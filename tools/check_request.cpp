@@ -55,6 +55,30 @@ struct CheckObjects {
 
 }  // namespace
 
+std::string hintFor(const CheckResult& result) {
+  namespace fp = kesp::plugins::fpchecker;
+  switch (static_cast<fp::Status>(result.statusCode)) {
+    case fp::Status::CloudError:
+      // The plug-in reports an SDK's "unauthorized" as a cloud error; its
+      // line names the SDK's reason.
+      if (result.error.find("unauthorized") != std::string::npos) {
+        return "the service refused the API key: check --api-key";
+      }
+      return "the service refused the request: --log-level 3 shows each attempt and its answer";
+    case fp::Status::ConnectionError:
+      return "no connection to the service: check --cloud-url and --proxy, and that the service "
+             "runs";
+    case fp::Status::TimedOut:
+      return "the service did not answer in time: raise --data-timeout (or "
+             "--connection-timeout), or check the service";
+    case fp::Status::CertificateError:
+      return "the service's certificate is not trusted: give --cert with the CA that signed it "
+             "(a PEM file or a hashed directory)";
+    default:
+      return {};
+  }
+}
+
 CheckResult notChecked(std::string path, std::string detection, bool memory, std::string reason) {
   CheckResult result;
   result.path = std::move(path);

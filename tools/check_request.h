@@ -43,6 +43,11 @@ struct CheckResult {
   bool succeeded() const { return statusCode == 0; }
 };
 
+// What to try after a check that failed for a network reason (unauthorized,
+// connection, time-out, certificate, the service's refusal); empty for
+// other results.
+std::string hintFor(const CheckResult& result);
+
 // A result for a request that was never checked.
 CheckResult notChecked(std::string path, std::string detection, bool memory, std::string reason);
 

@@ -5,6 +5,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +25,7 @@ namespace fpcheck {
 namespace {
 
 constexpr char kToolVersion[] = "fpcheck " VFPC_VERSION_TEXT;
+constexpr char kDefaultCloudUrl[] = "file:vfpcsdk.rules";
 
 const char* const kFooter = R"(Exit status: 0 when every check ran, 1 when any check (or the plug-in or
 checker it needs) failed, 2 when the command line was wrong.
@@ -70,14 +72,21 @@ struct OptionFlag {
 
 // The checker's custom options 0 to 8, by the flags that set them.
 constexpr OptionFlag kOptionFlags[] = {
-    {fp::OptionCloudUrl, "--cloud-url", "Cloud endpoint URL (option 0)", false},
-    {fp::OptionSdkText1, "--sdk-text1", "SDK setting text 1 (option 1)", false},
+    {fp::OptionCloudUrl, "--cloud-url",
+     "Cloud endpoint URL (option 0): https://host[:port]/path, or file:RULES for the reference "
+     "SDK's offline decider (a relative RULES is beside the SDK library). Default: "
+     "file:vfpcsdk.rules",
+     false},
+    {fp::OptionSdkText1, "--api-key,--sdk-text1",
+     "The service's API key (option 1), sent as X-Api-Key; never printed", false},
     {fp::OptionProxy, "--proxy", "Proxy, host:port or a URL (option 2)", false},
     {fp::OptionCertificatePath, "--cert", "Certificate path (option 3)", false},
-    {fp::OptionSdkText4, "--sdk-text4", "SDK setting text 4 (option 4)", false},
+    {fp::OptionSdkText4, "--client-id,--sdk-text4",
+     "A client id for the service (option 4), sent as X-Client-Id", false},
     {fp::OptionConnectionTimeout, "--connection-timeout", "Connection timeout (option 5)", true},
     {fp::OptionDataTimeout, "--data-timeout", "Data timeout (option 6)", true},
-    {fp::OptionSdkText7, "--sdk-text7", "SDK setting text 7 (option 7)", false},
+    {fp::OptionSdkText7, "--client-tag,--sdk-text7",
+     "A client tag for the service (option 7), sent as X-Client-Tag", false},
     {fp::OptionConnectionRetries, "--retries", "Connection retries (option 8)", true},
 };
 
@@ -126,12 +135,19 @@ CheckerSettings checkerSettings(const GlobalOptions& options, const std::string&
   CheckerSettings settings;
   settings.sdkDirectory = sdkDirectory;
   settings.pluginFops = options.pluginFops;
+  // Without --cloud-url the reference SDK decides from the rules beside it,
+  // so that fpcheck works on a machine with no network.
+  if (options.given[fp::OptionCloudUrl]->count() == 0) {
+    settings.texts.push_back({fp::OptionCloudUrl, "--cloud-url", kDefaultCloudUrl});
+  }
   for (const OptionFlag& flag : kOptionFlags) {
     if (options.given[flag.id]->count() == 0) continue;
+    const std::string name = options.given[flag.id]->get_name();
     if (flag.number) {
-      settings.numbers.push_back({flag.id, flag.flag, options.numbers[flag.id]});
+      settings.numbers.push_back({flag.id, name, options.numbers[flag.id]});
     } else {
-      settings.texts.push_back({flag.id, flag.flag, options.texts[flag.id]});
+      settings.texts.push_back(
+          {flag.id, name, options.texts[flag.id], flag.id == fp::OptionSdkText1});
     }
   }
   return settings;
@@ -185,16 +201,19 @@ int runCheckCommand(const GlobalOptions& options, const CheckOptions& check, Con
   PluginSession session(pluginPath(options), log, options.hostData);
   session.loadChecker(checkerSettings(options, check.sdkDirectory));
   bool allSucceeded = true;
+  std::set<std::string> hints;
   {
     HostPtr<fp::InstanceV1> instance = session.createInstance();
     for (const std::string& file : check.files) {
       request.path = file;
       const CheckResult result = runCheck(*instance, request);
       allSucceeded = allSucceeded && result.succeeded();
+      if (std::string hint = hintFor(result); !hint.empty()) hints.insert(std::move(hint));
       std::cout << resultLine(result) << '\n' << std::flush;
     }
   }
   session.threadCleanup();
+  for (const std::string& hint : hints) std::cerr << "fpcheck: " << hint << '\n';
   return allSucceeded ? ExitSuccess : ExitFailure;
 }
 
@@ -206,6 +225,7 @@ int runBatchCommand(const GlobalOptions& options, const BatchOptions& batch, Con
   const BatchSummary summary = runBatch(session, std::cin, std::cout, batch.jobs,
                                         standardErrorIsTerminal() ? &console : nullptr);
   console.line("fpcheck: " + summary.text());
+  for (const std::string& hint : summary.hints) console.line("fpcheck: " + hint);
   return summary.errors.empty() ? ExitSuccess : ExitFailure;
 }
 

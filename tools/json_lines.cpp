@@ -64,6 +64,7 @@ std::string resultLine(const CheckResult& result) {
   // Microseconds are as fine as a check can be timed here.
   json["milliseconds"] = std::round(result.milliseconds * 1000.0) / 1000.0;
   if (!result.succeeded()) json["error"] = result.error;
+  if (const std::string hint = hintFor(result); !hint.empty()) json["hint"] = hint;
   return dump(json);
 }
 

@@ -118,7 +118,8 @@ void PluginSession::loadChecker(const CheckerSettings& settings) {
     const kesp::plugins::GenericData option{setting.id, kesp::plugins::GenericDataString,
                                             reinterpret_cast<std::uint64_t>(setting.text.c_str())};
     if (const fp::Status status = config->setCustomOption(&option); status != fp::Status::Success) {
-      throw refused(setting.flag + " '" + setting.text + "'", status);
+      throw refused(setting.flag + (setting.secret ? " (not shown)" : " '" + setting.text + "'"),
+                    status);
     }
   }
   for (const NumberSetting& setting : settings.numbers) {

@@ -45,6 +45,7 @@ struct TextSetting {
   fp::GlobalOptionId id;
   std::string flag;
   std::string text;
+  bool secret = false;  // never shown (an API key)
 };
 struct NumberSetting {
   fp::GlobalOptionId id;

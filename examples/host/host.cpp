@@ -183,6 +183,12 @@ bool checkBuffer(fp::InstanceV1& instance, const void* buffer, std::uint64_t siz
                        "memory buffer (" + std::to_string(size) + " bytes), " + detection);
 }
 
+bool setText(fp::GlobalConfigV1& config, std::uint32_t id, const char* text) {
+  const kesp::plugins::GenericData option{id, kesp::plugins::GenericDataString,
+                                          reinterpret_cast<std::uint64_t>(text)};
+  return succeeded("setCustomOption", config.setCustomOption(&option));
+}
+
 bool setNumber(fp::GlobalConfigV1& config, std::uint32_t id, std::uint64_t value) {
   const kesp::plugins::GenericData option{id, kesp::plugins::GenericDataInt1, value};
   return succeeded("setCustomOption", config.setCustomOption(&option));
@@ -222,7 +228,10 @@ int main(int argc, char** argv) {
   if (!checker) return 1;
   fp::GlobalConfigV1& config = *checker->getConfig();
   config.setApiVersion(2, 0);
+  // The reference SDK decides offline from the rules file beside it when
+  // the cloud URL says file:; a real SDK is given its service's URL.
   if (!succeeded("setBaseDirectory", config.setBaseDirectory(sdkDirectory)) ||
+      !setText(config, fp::OptionCloudUrl, "file:vfpcsdk.rules") ||
       !setNumber(config, fp::OptionConnectionTimeout, 3000) ||
       !setNumber(config, fp::OptionConnectionRetries, 2)) {
     return 1;

@@ -15,6 +15,11 @@
 #include "tests/tools/reference_sdk_directory.h"
 #include "tests/tools/run_program.h"
 
+#ifndef _WIN32
+#include "tests/support/cloud_service.h"
+#include "tests/support/test_certificates.h"
+#endif
+
 namespace kesp::test {
 namespace {
 
@@ -255,13 +260,13 @@ TEST_F(Fpcheck, CheckerOptionsReachTheSdk) {
   EXPECT_TRUE(contains(url.err, "[fpcsdk] Invalid settings: the cloud URL 'ftp://example'"))
       << url.err;
 
-  const ProgramRun good = withOptions({"--cloud-url", "https://fpc.example/check", "--proxy",
+  const ProgramRun good = withOptions({"--cloud-url", "file:vfpcsdk.rules", "--proxy",
                                        "http://proxy.example:3128", "--cert", sdk.rulesFile(),
                                        "--connection-timeout", "100", "--data-timeout", "200",
                                        "--retries", "2", "--sdk-text1", "a", "--sdk-text4", "b",
                                        "--sdk-text7", "c", "--log-level", "3"});
   EXPECT_EQ(good.exitCode, 0) << good.err;
-  EXPECT_TRUE(contains(good.err, "Settings: cloud URL 'https://fpc.example/check' (not contacted: "
+  EXPECT_TRUE(contains(good.err, "Settings: cloud URL 'file:vfpcsdk.rules' (offline: "
                                  "verdicts come from the rules file), connection timeout 100, "
                                  "data timeout 200, connection retries 2"))
       << good.err;
@@ -477,6 +482,99 @@ TEST(FpcheckExamples, GiveTheVerdictsTheRulesSay) {
   for (const Json& line : jsonLines(result.out)) verdicts.push_back(line["falsePositive"]);
   EXPECT_EQ(verdicts, (std::vector<Json>{true, false, true, false, true, false}));
 }
+
+// --- through the cloud service (Linux: fpcloud) ------------------------------
+
+#ifndef _WIN32
+
+// A rules file for fpcloud, and the checks fpcheck sends it.
+class FpcheckCloud : public Fpcheck {
+ protected:
+  FpcheckCloud() : rules(write("cloud.rules", "fp Adware.Toolbar.*\n")) {}
+  ProgramRun checkThrough(const std::string& url, std::vector<std::string> options) {
+    std::vector<std::string> arguments = {"--cloud-url", url, "--log-level", "3"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    arguments.insert(arguments.end(), {"check", "--sdk-dir", sdk.directory(), "--detection",
+                                       "Adware.Toolbar.Search", toolbar});
+    return run(arguments);
+  }
+  std::string rules;
+};
+
+TEST_F(FpcheckCloud, ChecksOverHttpsWithTheApiKeyAndNeverPrintsIt) {
+  const TestCertificates& certificates = testCertificates();
+  CloudService cloud({"--rules", rules, "--tls-cert", certificates.server.cert, "--tls-key",
+                      certificates.server.key, "--api-key", "key-SECRET-1"});
+  const ProgramRun result = checkThrough(cloud.url(), {"--api-key", "key-SECRET-1", "--cert",
+                                                       certificates.caFile, "--client-id", "c-1",
+                                                       "--client-tag", "t-1"});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  const std::vector<Json> lines = jsonLines(result.out);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0]["falsePositive"], true);
+  EXPECT_EQ(cloud.requestCount(), 1u);
+  EXPECT_FALSE(contains(result.out + result.err, "SECRET")) << result.err;
+}
+
+struct CloudFailure {
+  std::string name;
+  std::vector<std::string> service;  // fpcloud's options beyond --rules
+  std::vector<std::string> options;  // fpcheck's
+  std::string status;
+  std::string hint;
+};
+
+class FpcheckCloudFailures : public FpcheckCloud,
+                             public ::testing::WithParamInterface<CloudFailure> {};
+
+TEST_P(FpcheckCloudFailures, SayWhatToTry) {
+  std::vector<std::string> arguments = {"--rules", rules};
+  arguments.insert(arguments.end(), GetParam().service.begin(), GetParam().service.end());
+  CloudService cloud(arguments);
+  std::string url = cloud.url();
+  std::vector<std::string> options = GetParam().options;
+  if (GetParam().name == "nothing_listening") cloud.stop();
+  options.insert(options.end(), {"--retries", "1", "--api-key", "key-SECRET-2"});
+  const ProgramRun result = checkThrough(url, options);
+  EXPECT_EQ(result.exitCode, 1);
+  const std::vector<Json> lines = jsonLines(result.out);
+  ASSERT_EQ(lines.size(), 1u) << result.out;
+  EXPECT_EQ(lines[0]["status"], GetParam().status);
+  EXPECT_EQ(lines[0]["hint"], GetParam().hint);
+  EXPECT_TRUE(contains(result.err, "fpcheck: " + GetParam().hint + "\n")) << result.err;
+  EXPECT_FALSE(contains(result.out + result.err, "SECRET")) << result.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FpcheckCloudFailures,
+    ::testing::Values(
+        CloudFailure{"wrong_api_key", {"--api-key", "the-right-one"}, {}, "CloudError",
+                     "the service refused the API key: check --api-key"},
+        CloudFailure{"refused", {"--status", "500"}, {}, "CloudError",
+                     "the service refused the request: --log-level 3 shows each attempt and its "
+                     "answer"},
+        CloudFailure{"nothing_listening", {}, {}, "ConnectionError",
+                     "no connection to the service: check --cloud-url and --proxy, and that the "
+                     "service runs"},
+        CloudFailure{"slow", {"--delay-ms", "400"}, {"--data-timeout", "100"}, "TimedOut",
+                     "the service did not answer in time: raise --data-timeout (or "
+                     "--connection-timeout), or check the service"}),
+    [](const ::testing::TestParamInfo<CloudFailure>& info) { return info.param.name; });
+
+TEST_F(FpcheckCloud, AnUntrustedCertificateSaysToGiveTheCa) {
+  const TestCertificates& certificates = testCertificates();
+  CloudService cloud({"--rules", rules, "--tls-cert", certificates.server.cert, "--tls-key",
+                      certificates.server.key});
+  const ProgramRun result = checkThrough(cloud.url(), {"--cert", certificates.otherCaFile});
+  EXPECT_EQ(result.exitCode, 1);
+  const std::vector<Json> lines = jsonLines(result.out);
+  ASSERT_EQ(lines.size(), 1u) << result.out;
+  EXPECT_EQ(lines[0]["status"], "CertificateError");
+  EXPECT_EQ(lines[0]["hint"], "the service's certificate is not trusted: give --cert with the CA "
+                              "that signed it (a PEM file or a hashed directory)");
+}
+
+#endif
 
 }  // namespace
 }  // namespace kesp::test

@@ -26,12 +26,20 @@ bool contains(const std::vector<std::string>& texts, const std::string& text) {
   return std::find(texts.begin(), texts.end(), text) != texts.end();
 }
 
+// API 2.0, the base directory, and the offline decider on the rules file
+// there.
+void configureOffline(fp::CheckerV1& checker, const std::string& directory) {
+  checker.getConfig()->setApiVersion(2, 0);
+  EXPECT_EQ(checker.getConfig()->setBaseDirectory(directory.c_str()), Status::Success);
+  const auto url = textOption(fp::OptionCloudUrl, "file:vfpcsdk.rules");
+  EXPECT_EQ(checker.getConfig()->setCustomOption(&url), Status::Success);
+}
+
 class ReferenceSdkPlugin : public ::testing::Test {
  protected:
   ReferenceSdkPlugin() : copy(kRules) {
     checker = host.checker();
-    checker->getConfig()->setApiVersion(2, 0);
-    EXPECT_EQ(checker->getConfig()->setBaseDirectory(copy.directory().c_str()), Status::Success);
+    configureOffline(*checker, copy.directory());
   }
 
   Status setOption(std::uint32_t id, const char* text) {
@@ -146,8 +154,7 @@ TEST(ReferenceSdkPluginRules, AMissingRulesFileFailsTheLoadAsAConnectionError) {
   PluginHost host;
   ReferenceSdkCopy copy(std::nullopt);
   auto checker = host.checker();
-  checker->getConfig()->setApiVersion(2, 0);
-  ASSERT_EQ(checker->getConfig()->setBaseDirectory(copy.directory().c_str()), Status::Success);
+  configureOffline(*checker, copy.directory());
   EXPECT_EQ(checker->load(), Status::ConnectionError);
   EXPECT_TRUE(contains(host.log.texts(0), "[fpcsdk] Cannot read the rules file '" +
                                               copy.rulesFile() + "': it does not exist"));
@@ -158,8 +165,7 @@ TEST(ReferenceSdkPluginRules, ABadRulesFileFailsTheLoadAsACloudError) {
   PluginHost host;
   ReferenceSdkCopy copy(std::string("fp\n"));
   auto checker = host.checker();
-  checker->getConfig()->setApiVersion(2, 0);
-  ASSERT_EQ(checker->getConfig()->setBaseDirectory(copy.directory().c_str()), Status::Success);
+  configureOffline(*checker, copy.directory());
   EXPECT_EQ(checker->load(), Status::CloudError);
   EXPECT_TRUE(contains(host.log.texts(0), "VFPC initialization failed with error cloud error"));
 }
@@ -167,9 +173,7 @@ TEST(ReferenceSdkPluginRules, ABadRulesFileFailsTheLoadAsACloudError) {
 TEST(ReferenceSdkPluginRules, TheBuiltDirectoryHoldsTheExampleRules) {
   PluginHost host;
   auto checker = host.checker();
-  checker->getConfig()->setApiVersion(2, 0);
-  ASSERT_EQ(checker->getConfig()->setBaseDirectory(builtReferenceSdkDirectory().c_str()),
-            Status::Success);
+  configureOffline(*checker, builtReferenceSdkDirectory());
   EXPECT_EQ(checker->load(), Status::Success);
   EXPECT_EQ(checker->unload(), Status::Success);
 }

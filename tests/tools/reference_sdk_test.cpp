@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "foundation/dynamic_library.h"
 #include "sdk/sdk_codes.h"
 #include "sdk_bridge/fpcsdk.h"
 #include "tests/tools/reference_sdk_directory.h"
+#include "tests/tools/reference_sdk_library.h"
 #include "tests/tools/sdk_log_recorder.h"
 
 namespace kesp::test {
@@ -34,7 +34,7 @@ const std::string kRules = std::string("# test rules\n") +
 
 fpcsdk::FPCConfig goodConfig() {
   fpcsdk::FPCConfig config;
-  config.cloudUrl = "https://fpc.cloud.velnor.example/api/v2/check";
+  config.cloudUrl = "file:vfpcsdk.rules";  // the offline decider, the rules beside the library
   config.hostDataString = "host-data: test";
   config.pluginVersionText = "2.1.0.29";
   config.connectionTimeout = 5000;
@@ -51,34 +51,6 @@ fpcsdk::DetectionInput detection(const std::string& name, const std::string& has
   input.fileSize = 1234;
   return input;
 }
-
-// One loaded copy of the library with its exports.
-class Sdk {
- public:
-  explicit Sdk(const std::string& library)
-      : module_(library),
-        create_(module_.getFunction<FPCCreateFunction>(kFpcCreateName)),
-        destroy_(module_.getFunction<FPCDestroyFunction>(kFpcDestroyName)) {}
-
-  struct Destroyer {
-    FPCDestroyFunction destroy;
-    void operator()(fpcsdk::FPC* fpc) const { destroy(fpc); }
-  };
-  using FpcPtr = std::unique_ptr<fpcsdk::FPC, Destroyer>;
-
-  FpcPtr create(fpcsdk::LogInterface* log) {
-    fpcsdk::FPC* fpc = nullptr;
-    EXPECT_EQ(create_(log, &fpc), Ok);
-    EXPECT_NE(fpc, nullptr);
-    return FpcPtr(fpc, Destroyer{destroy_});
-  }
-  FPCCreateFunction createFunction() const { return create_; }
-
- private:
-  plx::DynamicLibrary module_;
-  FPCCreateFunction create_;
-  FPCDestroyFunction destroy_;
-};
 
 // A copy of the SDK with the test rules, one SDK object over a recording log.
 class ReferenceSdk : public ::testing::Test {
@@ -137,8 +109,41 @@ TEST_F(ReferenceSdk, RefusesACloudUrlThatIsNoWebAddress) {
   EXPECT_EQ(fpc->initialize(config), InvalidParameters);
   EXPECT_EQ(log.texts(0), std::vector<std::string>{
                               "Invalid settings: the cloud URL 'fpc.cloud.example' is not an "
-                              "http:// or https:// address with a host"});
+                              "http:// or https:// address with a host, nor file:<rules file>"});
 }
+
+TEST_F(ReferenceSdk, AFileCloudUrlNamesTheRulesFileByItsFullPathToo) {
+  const std::string other = copy.file("other.rules");
+  { std::ofstream(std::filesystem::path(other)) << "fp Other.*\n"; }
+  fpcsdk::FPCConfig config = goodConfig();
+  config.cloudUrl = "file:" + other;
+  ASSERT_EQ(fpc->initialize(config), Ok);
+  EXPECT_EQ(log.texts(2), std::vector<std::string>{"Read 1 rule(s) from '" + other + "'"});
+  EXPECT_TRUE(verdictOf(*newInstance(), detection("Other.Thing")));
+  EXPECT_FALSE(verdictOf(*newInstance(), detection("Adware.Toolbar.Search")))
+      << "the rules beside the library are not read";
+}
+
+TEST_F(ReferenceSdk, RefusesAFileCloudUrlThatNamesNoFile) {
+  fpcsdk::FPCConfig config = goodConfig();
+  config.cloudUrl = "file:";
+  EXPECT_EQ(fpc->initialize(config), InvalidParameters);
+  EXPECT_EQ(log.texts(0),
+            std::vector<std::string>{"Invalid settings: the cloud URL 'file:' names no rules file"});
+}
+
+#ifdef _WIN32
+TEST_F(ReferenceSdk, RefusesANetworkCloudUrlInABuildWithoutANetworkTransport) {
+  fpcsdk::FPCConfig config = goodConfig();
+  config.cloudUrl = "https://127.0.0.1:9/v1/check";
+  EXPECT_EQ(fpc->initialize(config), InvalidParameters);
+  EXPECT_EQ(log.texts(0),
+            std::vector<std::string>{
+                "Invalid settings: the cloud URL 'https://127.0.0.1:9/v1/check' needs the "
+                "network, but this build of the reference SDK has no network transport yet; "
+                "give a file: cloud URL to decide from a rules file"});
+}
+#endif
 
 TEST_F(ReferenceSdk, RefusesZeroRetriesAndZeroTimeouts) {
   fpcsdk::FPCConfig config = goodConfig();
@@ -375,8 +380,8 @@ TEST_F(ReferenceSdk, AnswersThreadCleanup) {
   ASSERT_EQ(fpc->initialize(goodConfig()), Ok);
   log.clear();
   EXPECT_EQ(fpc->threadCleanup(), Ok);
-  EXPECT_EQ(log.texts(3),
-            std::vector<std::string>{"Thread cleanup: this SDK keeps no data per thread"});
+  EXPECT_EQ(log.texts(3), std::vector<std::string>{"Thread cleanup: released what the HTTP and "
+                                                   "TLS stacks kept for this thread"});
 }
 
 TEST_F(ReferenceSdk, CreateNeedsAPlaceForTheObject) {

@@ -1,0 +1,371 @@
+// fpcloud as a client meets it: verdicts, refusals, injected faults, TLS,
+// slow clients and a clean stop.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <httplib.h>
+
+#include "tests/support/cloud_service.h"
+#include "tests/support/test_certificates.h"
+#include "tests/support/test_paths.h"
+
+namespace kesp::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr char kHash[] = "8047240c6b430f443ce9ea191bd18bc8c33af873cb0b8a0822be814303d1db03";
+
+std::string body(const std::string& detection, const std::string& hash = "") {
+  std::string text = R"({"detection":")" + detection + R"(","size":18,"input":"file","host":"h")";
+  if (!hash.empty()) text += R"(,"sha256":")" + hash + R"(")";
+  return text + "}";
+}
+
+class Fpcloud : public ::testing::Test {
+ protected:
+  Fpcloud() {
+    std::ofstream(rules) << "tp Adware.Toolbar.Bad\nfp Adware.Toolbar.*\nfp Trojan.Script.Phish "
+                         << kHash << "\n";
+  }
+
+  CloudService& start(std::vector<std::string> arguments = {}) {
+    arguments.insert(arguments.begin(), {"--rules", rules});
+    service = std::make_unique<CloudService>(arguments);
+    client = std::make_unique<httplib::Client>("127.0.0.1", service->port());
+    client->set_read_timeout(5);
+    client->set_keep_alive(true);
+    client->set_tcp_nodelay(true);
+    return *service;
+  }
+
+  httplib::Result post(const std::string& text, const httplib::Headers& headers = {},
+                       const std::string& path = "/v1/check") {
+    return client->Post(path.c_str(), headers, text, "application/json");
+  }
+
+  TempDir scratch;
+  std::string rules = scratch.file("fp.rules");
+  std::unique_ptr<CloudService> service;
+  std::unique_ptr<httplib::Client> client;
+};
+
+// A request line is exact but for the milliseconds it took.
+void expectRequestLine(const std::string& line, const std::string& before, const std::string& after) {
+  EXPECT_TRUE(std::regex_match(line, std::regex(before + " [0-9]+ms" + after))) << line;
+}
+
+TEST_F(Fpcloud, AnswersVerdictsFromTheRulesFile) {
+  auto& cloud = start();
+  EXPECT_EQ(cloud.url(), "http://127.0.0.1:" + std::to_string(cloud.port()) + "/v1/check");
+  struct Case {
+    std::string detection, hash, verdict;
+  };
+  const Case cases[] = {
+      {"Adware.Toolbar.Search", "", "true"},
+      {"Adware.Toolbar.Bad", "", "false"},  // the first rule that applies decides
+      {"Trojan.Script.Phish", kHash, "true"},
+      {"Trojan.Script.Phish", "", "false"},  // the rule needs the hash
+      {"Nothing.Matches", "", "false"},
+  };
+  for (const auto& c : cases) {
+    const auto result = post(body(c.detection, c.hash));
+    ASSERT_TRUE(result) << c.detection;
+    EXPECT_EQ(result->status, 200);
+    EXPECT_EQ(result->body, R"({"falsePositive":)" + c.verdict + "}") << c.detection;
+    EXPECT_EQ(result->get_header_value("Content-Type"), "application/json");
+    EXPECT_EQ(result->get_header_value("Cache-Control"), "no-store");
+  }
+  ASSERT_TRUE(cloud.waitForRequests(5));
+  expectRequestLine(cloud.requestLines()[0], "request 1 POST /v1/check 200", "");
+  // One kept-alive connection for the five.
+  EXPECT_EQ(cloud.stop(), "stopped: 5 requests, 1 connections, 0 handshakes");
+  EXPECT_EQ(cloud.exitCode(), 0);
+}
+
+TEST_F(Fpcloud, SendsTheMaxAgeItWasGiven) {
+  start({"--max-age", "30"});
+  const auto result = post(body("Adware.Toolbar.Search"));
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->get_header_value("Cache-Control"), "max-age=30");
+}
+
+TEST_F(Fpcloud, RefusesAMissingOrWrongApiKeyAndNeverPrintsOne) {
+  auto& cloud = start({"--api-key", "key-one-secret", "--api-key", "key-two-secret"});
+  const auto none = post(body("A"));
+  const auto wrong = post(body("A"), {{"X-Api-Key", "key-three"}});
+  const auto right = post(body("A"), {{"X-Api-Key", "key-two-secret"}});
+  ASSERT_TRUE(none && wrong && right);
+  EXPECT_EQ(none->status, 401);
+  EXPECT_EQ(none->body, R"({"error":"missing or invalid API key"})");
+  EXPECT_EQ(wrong->status, 401);
+  EXPECT_EQ(right->status, 200);
+  cloud.stop();
+  for (const auto& line : cloud.lines()) EXPECT_EQ(line.find("secret"), std::string::npos) << line;
+}
+
+TEST_F(Fpcloud, AnswersTooManyRequestsAfterTheQuota) {
+  start({"--quota", "2"});
+  std::vector<int> statuses;
+  for (int i = 0; i < 4; ++i) statuses.push_back(post(body("A"))->status);
+  EXPECT_EQ(statuses, (std::vector<int>{200, 200, 429, 429}));
+}
+
+struct Refusal {
+  const char* name;
+  std::string body;
+  int status;
+  std::string error;
+};
+
+void PrintTo(const Refusal& refusal, std::ostream* out) { *out << refusal.name; }
+
+class FpcloudRefusal : public Fpcloud, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(FpcloudRefusal, AnswersWithTheStatusAndKeepsServing) {
+  auto& cloud = start({"--max-body", "200"});
+  const auto refused = post(GetParam().body);
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->status, GetParam().status);
+  EXPECT_EQ(refused->body, R"({"error":")" + GetParam().error + R"("})");
+  // The same connection still serves.
+  const auto next = post(body("Adware.Toolbar.Search"));
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->status, 200);
+  EXPECT_EQ(cloud.stop(), "stopped: 2 requests, 1 connections, 0 handshakes");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, FpcloudRefusal,
+    ::testing::Values(
+        Refusal{"NotJson", "{\"detection\":", 400, "the body is not JSON"},
+        Refusal{"NotAnObject", "[1]", 400, "the body must be a JSON object"},
+        Refusal{"MissingField", R"({"detection":"A","size":1,"input":"file"})", 400,
+                R"(the field \"host\" is missing)"},
+        Refusal{"NegativeSize", R"({"detection":"A","size":-1,"input":"file","host":"h"})", 400,
+                R"(the field \"size\" must be a non-negative integer)"},
+        Refusal{"WrongInput", R"({"detection":"A","size":1,"input":"disk","host":"h"})", 400,
+                R"(the field \"input\" must be \"file\" or \"memory\")"},
+        Refusal{"ShortHash",
+                R"({"detection":"A","size":1,"input":"file","host":"h","sha256":"abc"})", 400,
+                R"(the field \"sha256\" must be 64 hexadecimal digits)"},
+        Refusal{"BadOption",
+                R"({"detection":"A","size":1,"input":"file","host":"h","options":{"x":[1]}})",
+                400, R"(the option \"x\" must be a bool, an integer or a string)"},
+        Refusal{"TooLarge", body(std::string(200, 'A')), 413,
+                "the body is larger than 200 bytes"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Fpcloud, AnswersOtherMethodsAndPaths) {
+  auto& cloud = start();
+  const auto get = client->Get("/v1/check");
+  const auto put = client->Put("/v1/check", body("A"), "application/json");
+  const auto elsewhere = post(body("A"), {}, "/v2/check");
+  const auto getElsewhere = client->Get("/");
+  ASSERT_TRUE(get && put && elsewhere && getElsewhere);
+  EXPECT_EQ(get->status, 405);
+  EXPECT_EQ(get->get_header_value("Allow"), "POST");
+  EXPECT_EQ(put->status, 405);
+  EXPECT_EQ(elsewhere->status, 404);
+  EXPECT_EQ(elsewhere->body, R"({"error":"no such endpoint"})");
+  EXPECT_EQ(getElsewhere->status, 404);
+  ASSERT_TRUE(cloud.waitForRequests(4));
+  expectRequestLine(cloud.requestLines()[2], "request 3 POST /v2/check 404", "");
+}
+
+TEST_F(Fpcloud, DelaysTheAnswer) {
+  auto& cloud = start({"--delay-ms", "300"});
+  const auto started = Clock::now();
+  const auto result = post(body("Adware.Toolbar.Search"));
+  ASSERT_TRUE(result);
+  EXPECT_GE(Clock::now() - started, 300ms);
+  EXPECT_EQ(result->status, 200);
+  ASSERT_TRUE(cloud.waitForRequests(1));
+  expectRequestLine(cloud.requestLines()[0], "request 1 POST /v1/check 200", " fault=delay");
+}
+
+TEST_F(Fpcloud, AnswersWithTheInjectedStatusAndLocation) {
+  auto& cloud = start({"--status", "302", "--location", "http://127.0.0.1:9/elsewhere"});
+  const auto result = post(body("A"));
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->status, 302);
+  EXPECT_EQ(result->get_header_value("Location"), "http://127.0.0.1:9/elsewhere");
+  EXPECT_EQ(result->body, R"({"error":"injected fault"})");
+  ASSERT_TRUE(cloud.waitForRequests(1));
+  expectRequestLine(cloud.requestLines()[0], "request 1 POST /v1/check 302", " fault=status");
+}
+
+TEST_F(Fpcloud, DropsTheConnectionWithoutAnAnswer) {
+  auto& cloud = start({"--drop"});
+  const auto result = post(body("A"));
+  EXPECT_FALSE(result);
+  EXPECT_EQ(result.error(), httplib::Error::Read);
+  ASSERT_TRUE(cloud.waitForRequests(1));
+  expectRequestLine(cloud.requestLines()[0], "request 1 POST /v1/check -", " fault=drop");
+}
+
+TEST_F(Fpcloud, GivesTheFaultOnlyToTheFirstRequests) {
+  start({"--status", "503", "--fault-count", "2"});
+  std::vector<int> statuses;
+  for (int i = 0; i < 4; ++i) statuses.push_back(post(body("A"))->status);
+  EXPECT_EQ(statuses, (std::vector<int>{503, 503, 200, 200}));
+}
+
+TEST_F(Fpcloud, GivesTheFaultToAShareThatTheSeedRepeats) {
+  const auto run = [this] {
+    start({"--status", "503", "--fault-share", "0.25", "--seed", "7"});
+    std::vector<int> statuses;
+    for (int i = 0; i < 200; ++i) statuses.push_back(post(body("A"))->status);
+    service->stop();
+    return statuses;
+  };
+  const auto first = run();
+  const auto faulted = std::count(first.begin(), first.end(), 503);
+  EXPECT_GT(faulted, 25);
+  EXPECT_LT(faulted, 75);
+  EXPECT_EQ(std::count(first.begin(), first.end(), 200), 200 - faulted);
+  EXPECT_EQ(run(), first);
+}
+
+TEST_F(Fpcloud, MixesTheFaultsWhenAsked) {
+  start({"--status", "503", "--drop", "--fault-mix", "--fault-share", "0.5"});
+  int dropped = 0, unavailable = 0, answered = 0;
+  for (int i = 0; i < 60; ++i) {
+    const auto result = post(body("A"));
+    if (!result) {
+      ++dropped;
+    } else {
+      (result->status == 503 ? unavailable : answered) += 1;
+      EXPECT_TRUE(result->status == 503 || result->status == 200) << result->status;
+    }
+  }
+  EXPECT_GT(dropped, 0);
+  EXPECT_GT(unavailable, 0);
+  EXPECT_GT(answered, 0);
+}
+
+class FpcloudTls : public Fpcloud {
+ protected:
+  std::unique_ptr<httplib::SSLClient> tlsClient(const std::string& host = "127.0.0.1") {
+    auto tls = std::make_unique<httplib::SSLClient>(host, service->port());
+    tls->set_ca_cert_path(testCertificates().caFile.c_str());
+    tls->enable_server_certificate_verification(true);
+    tls->set_keep_alive(true);
+    tls->set_tcp_nodelay(true);
+    return tls;
+  }
+};
+
+TEST_F(FpcloudTls, ServesHttpsWithOneHandshakePerConnection) {
+  const auto& certs = testCertificates();
+  auto& cloud = start({"--tls-cert", certs.server.cert, "--tls-key", certs.server.key});
+  EXPECT_EQ(cloud.url(), "https://127.0.0.1:" + std::to_string(cloud.port()) + "/v1/check");
+  auto tls = tlsClient();
+  for (int i = 0; i < 3; ++i) {
+    const auto result = tls->Post("/v1/check", body("Adware.Toolbar.Search"), "application/json");
+    ASSERT_TRUE(result) << httplib::to_string(result.error());
+    EXPECT_EQ(result->body, R"({"falsePositive":true})");
+  }
+  EXPECT_EQ(cloud.stop(), "stopped: 3 requests, 1 connections, 1 handshakes");
+  const auto lines = cloud.lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "connection 1");
+  EXPECT_EQ(lines[1], "handshake 1");
+}
+
+TEST_F(FpcloudTls, ServesAChainAndTheNameLocalhost) {
+  const auto& certs = testCertificates();
+  auto& cloud = start({"--tls-cert", certs.chain.cert, "--tls-key", certs.chain.key, "--listen",
+                       "localhost"});
+  EXPECT_EQ(cloud.url(), "https://localhost:" + std::to_string(cloud.port()) + "/v1/check");
+  auto tls = tlsClient("localhost");
+  const auto result = tls->Post("/v1/check", body("A"), "application/json");
+  ASSERT_TRUE(result) << httplib::to_string(result.error());
+  EXPECT_EQ(result->status, 200);
+}
+
+TEST_F(FpcloudTls, RefusesAKeyThatIsNotTheCertificates) {
+  const auto& certs = testCertificates();
+  EXPECT_THROW(CloudService({"--rules", rules, "--tls-cert", certs.server.cert, "--tls-key",
+                             certs.expired.key}),
+               std::runtime_error);
+}
+
+// A raw TCP connection, for a client that sends half a request.
+struct RawConnection {
+  explicit RawConnection(int port) : fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~RawConnection() { close(fd); }
+  // Whether the server ended the connection within the bound (after an
+  // answer or without one).
+  bool closedWithin(std::chrono::milliseconds bound) {
+    const auto deadline = Clock::now() + bound;
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      pollfd entry{fd, POLLIN, 0};
+      if (left.count() <= 0 || poll(&entry, 1, static_cast<int>(left.count())) != 1) return false;
+      char buffer[512];
+      if (recv(fd, buffer, sizeof buffer, 0) <= 0) return true;
+    }
+  }
+  int fd;
+  bool connected = false;
+};
+
+TEST_F(Fpcloud, CutsOffASlowClientWithoutHoldingOthersUp) {
+  auto& cloud = start({"--read-timeout-ms", "200"});
+  RawConnection slow(cloud.port());
+  ASSERT_TRUE(slow.connected);
+  const std::string half = "POST /v1/check HTTP/1.1\r\nHost: x\r\nContent-Length: 60\r\n\r\n{\"det";
+  ASSERT_EQ(send(slow.fd, half.data(), half.size(), MSG_NOSIGNAL), static_cast<ssize_t>(half.size()));
+  const auto result = post(body("Adware.Toolbar.Search"));
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->status, 200);
+  EXPECT_TRUE(slow.closedWithin(3s));
+  EXPECT_EQ(post(body("A"))->status, 200);
+}
+
+TEST_F(Fpcloud, StopsAtOnceWithAnIdleConnectionOpen) {
+  auto& cloud = start();
+  ASSERT_EQ(post(body("A"))->status, 200);
+  const auto started = Clock::now();
+  EXPECT_EQ(cloud.stop(), "stopped: 1 requests, 1 connections, 0 handshakes");
+  // Far below the keep-alive time-out of a minute, which it would otherwise wait.
+  EXPECT_LT(Clock::now() - started, 5s);
+  EXPECT_EQ(cloud.exitCode(), 0);
+}
+
+TEST_F(Fpcloud, ComesBackOnTheSamePort) {
+  auto& cloud = start();
+  ASSERT_EQ(post(body("A"))->status, 200);
+  const int port = cloud.port();
+  cloud.restart();
+  EXPECT_EQ(cloud.port(), port);
+  EXPECT_TRUE(cloud.lines().empty());
+  const auto result = post(body("A"));
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->status, 200);
+  EXPECT_EQ(cloud.stop(), "stopped: 1 requests, 1 connections, 0 handshakes");
+}
+
+}  // namespace
+}  // namespace kesp::test

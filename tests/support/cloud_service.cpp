@@ -1,0 +1,183 @@
+#include "tests/support/cloud_service.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "tests/support/test_paths.h"
+
+extern char** environ;
+
+namespace kesp::test {
+namespace {
+
+// ASan and TSan builds start slowly; a healthy service prints its URL in
+// milliseconds.
+constexpr auto kStartBound = std::chrono::seconds(20);
+constexpr auto kStopBound = std::chrono::seconds(20);
+
+bool isRequest(const std::string& line) { return line.rfind("request ", 0) == 0; }
+
+// The port of a URL http(s)://host:port/path.
+int portOf(const std::string& url) {
+  const auto hostStart = url.find("://");
+  const auto pathStart = url.find('/', hostStart == std::string::npos ? 0 : hostStart + 3);
+  const auto colon = url.rfind(':', pathStart);
+  if (hostStart == std::string::npos || colon == std::string::npos || colon < hostStart + 3)
+    return 0;
+  return std::stoi(url.substr(colon + 1, pathStart - colon - 1));
+}
+
+}  // namespace
+
+CloudService::CloudService(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {
+  start();
+}
+
+CloudService::~CloudService() {
+  try {
+    stop();
+  } catch (...) {
+  }
+}
+
+void CloudService::start() {
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("fpcloud: no pipe");
+  const std::string program = executableDirectory() + "/fpcloud";
+  std::vector<std::string> argv{program};
+  argv.insert(argv.end(), arguments_.begin(), arguments_.end());
+  std::vector<char*> pointers;
+  for (auto& argument : argv) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  pid_t child = -1;
+  const int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, pointers.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipeFds[1]);
+  if (spawned != 0) {
+    close(pipeFds[0]);
+    throw std::runtime_error("cannot start " + program);
+  }
+  child_ = child;
+  {
+    std::lock_guard lock(mutex_);
+    lines_.clear();
+    ended_ = false;
+  }
+  reader_ = std::thread([this, fd = pipeFds[0]] { readOutput(fd); });
+
+  std::unique_lock lock(mutex_);
+  changed_.wait_for(lock, kStartBound, [this] { return !lines_.empty() || ended_; });
+  if (lines_.empty()) {
+    lock.unlock();
+    stop();
+    throw std::runtime_error("fpcloud printed no URL (see its standard error above)");
+  }
+  url_ = lines_.front();
+  port_ = portOf(url_);
+}
+
+void CloudService::readOutput(int fd) {
+  std::string pending;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    pending.append(buffer, static_cast<std::size_t>(got));
+    std::size_t end;
+    std::lock_guard lock(mutex_);
+    while ((end = pending.find('\n')) != std::string::npos) {
+      lines_.push_back(pending.substr(0, end));
+      pending.erase(0, end + 1);
+    }
+    changed_.notify_all();
+  }
+  close(fd);
+  std::lock_guard lock(mutex_);
+  if (!pending.empty()) lines_.push_back(pending);
+  ended_ = true;
+  changed_.notify_all();
+}
+
+CloudService::Lines CloudService::lines() const {
+  std::lock_guard lock(mutex_);
+  if (lines_.empty()) return {};
+  return Lines(lines_.begin() + 1, lines_.end());
+}
+
+CloudService::Lines CloudService::requestLines() const {
+  Lines requests;
+  for (auto& line : lines()) {
+    if (isRequest(line)) requests.push_back(line);
+  }
+  return requests;
+}
+
+std::size_t CloudService::requestCount() const { return requestLines().size(); }
+
+bool CloudService::waitFor(const std::function<bool(const Lines&)>& predicate,
+                           std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] {
+    const Lines after = lines_.empty() ? Lines() : Lines(lines_.begin() + 1, lines_.end());
+    return predicate(after);
+  });
+}
+
+bool CloudService::waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
+  return waitFor(
+      [count](const Lines& lines) {
+        return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), isRequest)) >= count;
+      },
+      timeout);
+}
+
+std::string CloudService::stop() {
+  if (child_ > 0) {
+    kill(child_, SIGTERM);
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + kStopBound;
+    pid_t done = 0;
+    while ((done = waitpid(child_, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (done == 0) {
+      // A service that does not stop is a failure of its own; it must still
+      // not outlive the test.
+      kill(child_, SIGKILL);
+      waitpid(child_, &status, 0);
+    }
+    exitCode_ = done > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    child_ = -1;
+  }
+  if (reader_.joinable()) reader_.join();
+  std::lock_guard lock(mutex_);
+  for (auto line = lines_.rbegin(); line != lines_.rend(); ++line) {
+    if (line->rfind("stopped:", 0) == 0) return *line;
+  }
+  return {};
+}
+
+void CloudService::restart() {
+  stop();
+  const std::string port = std::to_string(port_);
+  const auto given = std::find(arguments_.begin(), arguments_.end(), "--port");
+  if (given != arguments_.end() && given + 1 != arguments_.end()) {
+    *(given + 1) = port;
+  } else {
+    arguments_.insert(arguments_.end(), {"--port", port});
+  }
+  start();
+}
+
+}  // namespace kesp::test

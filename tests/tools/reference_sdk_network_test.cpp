@@ -1,0 +1,639 @@
+// The reference SDK against a service on loopback, driven through the SDK
+// interface: what the service receives, what each answer becomes, retries,
+// the breaker, the verdict cache and proxy changes on the fly. The service
+// is a cpp-httplib server inside the test that records every request and
+// answers from a script.
+#include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sdk/sdk_codes.h"
+#include "tests/support/cloud_service.h"
+#include "tests/support/test_certificates.h"
+#include "tests/tools/reference_sdk_directory.h"
+#include "tests/tools/reference_sdk_library.h"
+#include "tests/tools/sdk_log_recorder.h"
+
+namespace kesp::test {
+namespace {
+
+using namespace vfpcsdk;  // the SDK's codes
+using Clock = std::chrono::steady_clock;
+
+constexpr char kHash[] = "8047240c6b430f443ce9ea191bd18bc8c33af873cb0b8a0822be814303d1db03";
+constexpr char kUpperHash[] = "8047240C6B430F443CE9EA191BD18BC8C33AF873CB0B8A0822BE814303D1DB03";
+constexpr char kVerdictTrue[] = R"({"falsePositive": true})";
+
+struct Reply {
+  int status = 200;
+  std::string body = kVerdictTrue;
+  std::string cacheControl;
+  int delayMs = 0;
+  std::string location;
+};
+
+Reply reply(int status = 200, std::string body = kVerdictTrue, std::string cacheControl = "",
+            int delayMs = 0, std::string location = "") {
+  return Reply{status, std::move(body), std::move(cacheControl), delayMs, std::move(location)};
+}
+
+struct Received {
+  std::string method;
+  std::string target;
+  std::multimap<std::string, std::string, httplib::detail::ci> headers;
+  std::string body;
+  int remotePort = 0;
+};
+
+// An HTTP service on 127.0.0.1 that answers from a script (then with the
+// default reply) and records every request.
+class ScriptedService {
+ public:
+  explicit ScriptedService(int port = 0) {
+    server_.set_keep_alive_max_count(100000);
+    // A worker waits this long on an idle kept-alive connection, also when
+    // the server stops: keep the end of a test short.
+    server_.set_keep_alive_timeout(1);
+    server_.Post(".*", [this](const httplib::Request& request, httplib::Response& response) {
+      Reply reply;
+      {
+        std::lock_guard lock(mutex_);
+        received_.push_back({request.method, request.path, request.headers, request.body,
+                             request.remote_port});
+        if (!script_.empty()) {
+          reply = script_.front();
+          script_.pop_front();
+        } else {
+          reply = default_;
+        }
+      }
+      if (reply.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.delayMs));
+      response.status = reply.status;
+      if (!reply.cacheControl.empty()) response.set_header("Cache-Control", reply.cacheControl);
+      if (!reply.location.empty()) response.set_header("Location", reply.location);
+      response.set_content(reply.body, "application/json");
+    });
+    port_ = port == 0 ? server_.bind_to_any_port("127.0.0.1")
+                      : (server_.bind_to_port("127.0.0.1", port) ? port : -1);
+    EXPECT_GT(port_, 0);
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    for (int wait = 0; wait < 500 && !server_.is_running(); ++wait) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
+  ~ScriptedService() {
+    server_.stop();
+    thread_.join();
+  }
+
+  int port() const { return port_; }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/v1/check"; }
+  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+
+  void answer(std::vector<Reply> replies) {
+    std::lock_guard lock(mutex_);
+    script_.assign(replies.begin(), replies.end());
+  }
+  void answerAlways(Reply reply) {
+    std::lock_guard lock(mutex_);
+    default_ = std::move(reply);
+  }
+  std::vector<Received> received() const {
+    std::lock_guard lock(mutex_);
+    return received_;
+  }
+  std::size_t count() const {
+    std::lock_guard lock(mutex_);
+    return received_.size();
+  }
+
+ private:
+  httplib::Server server_;
+  int port_ = -1;
+  std::thread thread_;
+  mutable std::mutex mutex_;
+  std::deque<Reply> script_;
+  Reply default_;
+  std::vector<Received> received_;
+};
+
+// A port on which nothing listens: one the system just gave and took back.
+int closedPort() {
+  const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  const bool bound = ::bind(socket, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+                     ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size) == 0;
+  ::close(socket);
+  EXPECT_TRUE(bound);
+  return ntohs(address.sin_port);
+}
+
+fpcsdk::FPCConfig networkConfig(const std::string& url, std::uint32_t attempts = 1) {
+  fpcsdk::FPCConfig config;
+  config.cloudUrl = url;
+  config.hostDataString = "host-data: test";
+  config.pluginVersionText = "2.1.0.29";
+  config.connectionTimeout = 1000;
+  config.dataTimeout = 1000;
+  config.connectionRetries = attempts;
+  return config;
+}
+
+fpcsdk::DetectionInput detection(const std::string& name, const std::string& hash = "") {
+  fpcsdk::DetectionInput input;
+  input.detectionName = name;
+  input.hash = hash;
+  input.filePath = "/home/alice/invoice.pdf";
+  input.fileSize = 1234;
+  return input;
+}
+
+class SdkNetwork : public ::testing::Test {
+ protected:
+  SdkNetwork() : copy(std::nullopt), sdk(copy.library()), fpc(sdk.create(&log)) {}
+
+  void TearDown() override {
+    for (fpcsdk::FPCInstance* instance : instances) EXPECT_EQ(fpc->destroyFpcInstance(instance), Ok);
+  }
+
+  fpcsdk::FPCInstance& instance() {
+    fpcsdk::FPCInstance* made = nullptr;
+    EXPECT_EQ(fpc->createFpcInstance(&made), Ok);
+    instances.push_back(made);
+    return *made;
+  }
+
+  // The code of one check; the verdict in falsePositive.
+  std::int32_t check(fpcsdk::FPCInstance& on, const fpcsdk::DetectionInput& input) {
+    falsePositive = false;
+    return on.checkDetection(input, &falsePositive);
+  }
+
+  std::vector<std::string> attemptLines() const {
+    std::vector<std::string> attempts;
+    for (const std::string& text : log.texts(3)) {
+      if (text.rfind("Attempt ", 0) == 0) attempts.push_back(text.substr(0, text.rfind(" in ")));
+    }
+    return attempts;
+  }
+
+  ScriptedService service;
+  ReferenceSdkCopy copy;
+  SdkLogRecorder log;
+  Sdk sdk;
+  Sdk::FpcPtr fpc;
+  std::vector<fpcsdk::FPCInstance*> instances;
+  bool falsePositive = false;
+};
+
+// --- the request --------------------------------------------------------------
+
+TEST_F(SdkNetwork, PostsTheCheckToTheUrlWithEveryHeaderAndField) {
+  fpcsdk::FPCConfig config = networkConfig(service.url());
+  config.sdkText1 = "key-1234";
+  config.sdkText4 = "client-7";
+  config.sdkText7 = "tag-blue";
+  ASSERT_EQ(fpc->initialize(config), Ok);
+  fpcsdk::DetectionInput input = detection("Trojan.Script.Phish", kUpperHash);
+  input.extraData = "extra text";
+  input.customOptions.boolOptions["deep"] = true;
+  input.customOptions.intOptions["level"] = -3;
+  input.customOptions.stringOptions["mode"] = "fast";
+  ASSERT_EQ(check(instance(), input), Ok);
+  EXPECT_TRUE(falsePositive);
+
+  const std::vector<Received> received = service.received();
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0].method, "POST");
+  EXPECT_EQ(received[0].target, "/v1/check");
+  const auto header = [&](const char* name) {
+    const auto [first, last] = received[0].headers.equal_range(name);
+    std::vector<std::string> values;
+    for (auto it = first; it != last; ++it) values.push_back(it->second);
+    return values;
+  };
+  using Texts = std::vector<std::string>;
+  EXPECT_EQ(header("Content-Type"), Texts{"application/json"});
+  EXPECT_EQ(header("User-Agent"), Texts{"vfpcsdk/2.1.0.29 vfpc-plugin/2.1.0.29"});
+  EXPECT_EQ(header("X-Api-Key"), Texts{"key-1234"});
+  EXPECT_EQ(header("X-Client-Id"), Texts{"client-7"});
+  EXPECT_EQ(header("X-Client-Tag"), Texts{"tag-blue"});
+  EXPECT_EQ(header("Expect"), Texts{});
+  EXPECT_EQ(nlohmann::json::parse(received[0].body), nlohmann::json::parse(R"({
+    "detection": "Trojan.Script.Phish", "size": 1234, "input": "file",
+    "sha256": "8047240c6b430f443ce9ea191bd18bc8c33af873cb0b8a0822be814303d1db03",
+    "extra": "extra text", "options": {"deep": true, "level": -3, "mode": "fast"},
+    "host": "host-data: test"})"))
+      << "the path is never sent, the hash in lower case";
+}
+
+TEST_F(SdkNetwork, LeavesOutEmptyTextsAndAbsentFields) {
+  ASSERT_EQ(fpc->initialize(networkConfig(service.url())), Ok);
+  service.answerAlways(reply(200, R"({"falsePositive": false})"));
+  fpcsdk::DetectionInput memory = detection("Worm.Generic");
+  memory.filePath.clear();
+  ASSERT_EQ(check(instance(), memory), Ok);
+  EXPECT_FALSE(falsePositive);
+  const std::vector<Received> received = service.received();
+  ASSERT_EQ(received.size(), 1u);
+  for (const char* name : {"X-Api-Key", "X-Client-Id", "X-Client-Tag"}) {
+    EXPECT_EQ(received[0].headers.count(name), 0u) << name;
+  }
+  EXPECT_EQ(nlohmann::json::parse(received[0].body),
+            nlohmann::json::parse(R"({"detection": "Worm.Generic", "size": 1234,
+                                      "input": "memory", "host": "host-data: test"})"));
+}
+
+TEST_F(SdkNetwork, EachInstanceKeepsOneConnection) {
+  ASSERT_EQ(fpc->initialize(networkConfig(service.url())), Ok);
+  fpcsdk::FPCInstance& first = instance();
+  fpcsdk::FPCInstance& second = instance();
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_EQ(check(first, detection("A")), Ok);
+    ASSERT_EQ(check(second, detection("B")), Ok);
+  }
+  std::map<std::string, std::set<int>> ports;
+  for (const Received& request : service.received()) {
+    ports[nlohmann::json::parse(request.body)["detection"]].insert(request.remotePort);
+  }
+  EXPECT_EQ(ports["A"].size(), 1u);
+  EXPECT_EQ(ports["B"].size(), 1u);
+  EXPECT_NE(*ports["A"].begin(), *ports["B"].begin());
+}
+
+TEST_F(SdkNetwork, WarnsOfPlainHttpAtInitialize) {
+  ASSERT_EQ(fpc->initialize(networkConfig(service.url())), Ok);
+  EXPECT_EQ(log.texts(1), std::vector<std::string>{
+                              "The cloud URL '" + service.url() +
+                              "' is plain HTTP: the API key and every check travel unencrypted; "
+                              "use it for tests on this machine only"});
+}
+
+// --- answers and codes --------------------------------------------------------
+
+struct StatusCase {
+  Reply reply;
+  std::int32_t code;
+  std::size_t requests;  // with 3 attempts allowed
+  std::string cause;
+};
+
+class SdkNetworkCodes : public SdkNetwork, public ::testing::WithParamInterface<StatusCase> {};
+
+TEST_P(SdkNetworkCodes, EachAnswerHasItsCodeAndOnlyTheRetriedOnesRepeat) {
+  ASSERT_EQ(fpc->initialize(networkConfig(service.url(), 3)), Ok);
+  service.answerAlways(GetParam().reply);
+  EXPECT_EQ(check(instance(), detection("Trojan.A")), GetParam().code);
+  EXPECT_FALSE(falsePositive);
+  EXPECT_EQ(service.count(), GetParam().requests);
+  EXPECT_EQ(log.texts(0), std::vector<std::string>{"Check 'Trojan.A' size 1234 failed after " +
+                                                   std::to_string(GetParam().requests) +
+                                                   " attempt(s): " + GetParam().cause});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, SdkNetworkCodes,
+    ::testing::Values(
+        StatusCase{reply(401), Unauthorized, 1, "HTTP 401 (unauthorized)"},
+        StatusCase{reply(403), Unauthorized, 1, "HTTP 403 (forbidden)"},
+        StatusCase{reply(404), EndpointNotFound, 1, "HTTP 404 (not found)"},
+        StatusCase{reply(408), TimedOut, 1, "HTTP 408 (request time-out)"},
+        StatusCase{reply(413), RequestTooLarge, 1, "HTTP 413 (request too large)"},
+        StatusCase{reply(429), QuotaLimitReached, 1, "HTTP 429 (too many requests)"},
+        StatusCase{reply(400), CloudError, 1, "HTTP 400 (bad request)"},
+        StatusCase{reply(500), CloudError, 1, "HTTP 500 (internal server error)"},
+        StatusCase{reply(502), CloudError, 3, "HTTP 502 (bad gateway)"},
+        StatusCase{reply(503), CloudError, 3, "HTTP 503 (service unavailable)"},
+        StatusCase{reply(504), TimedOut, 3, "HTTP 504 (gateway time-out)"},
+        StatusCase{reply(302, kVerdictTrue, "", 0, "http://127.0.0.1:1/elsewhere"), CloudError, 1,
+                   "HTTP 302 (a redirect, not followed)"},
+        StatusCase{reply(200, "{\"falsePositive\": \"yes\"}"), CloudError, 1,
+                   "HTTP 200 with a body that is not a verdict"},
+        StatusCase{reply(200, "not json"), CloudError, 1, "HTTP 200 with a body that is not a verdict"},
+        StatusCase{reply(200, std::string(64 * 1024 + 1, ' ')), CloudError, 1,
+                   "response refused: the response body is larger than 65536 bytes"}));
+
+TEST_F(SdkNetwork, ARedirectIsNotFollowed) {
+  ScriptedService elsewhere;
+  ASSERT_EQ(fpc->initialize(networkConfig(service.url(), 3)), Ok);
+  service.answerAlways(reply(307, kVerdictTrue, "", 0, elsewhere.url()));
+  EXPECT_EQ(check(instance(), detection("Trojan.A")), CloudError);
+  EXPECT_EQ(elsewhere.count(), 0u);
+}
+
+TEST_F(SdkNetwork, RetriesUntilAnAnswerWithinTheAttempts) {
+  ASSERT_EQ(fpc->initialize(networkConfig(service.url(), 3)), Ok);
+  service.answer({reply(503), reply(503)});
+  ASSERT_EQ(check(instance(), detection("Trojan.A")), Ok);
+  EXPECT_TRUE(falsePositive);
+  EXPECT_EQ(service.count(), 3u);
+  EXPECT_EQ(attemptLines(), (std::vector<std::string>{
+                                "Attempt 1 of 3 for 'Trojan.A': HTTP 503 (service unavailable)",
+                                "Attempt 2 of 3 for 'Trojan.A': HTTP 503 (service unavailable)",
+                                "Attempt 3 of 3 for 'Trojan.A': HTTP 200",
+                            }));
+  EXPECT_EQ(log.texts(0), std::vector<std::string>{});
+}
+
+TEST_F(SdkNetwork, ASlowAnswerTimesOutWithinTheBound) {
+  fpcsdk::FPCConfig config = networkConfig(service.url(), 2);
+  config.dataTimeout = 100;
+  ASSERT_EQ(fpc->initialize(config), Ok);
+  service.answerAlways(reply(200, kVerdictTrue, "", 400));
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(check(instance(), detection("Trojan.A")), TimedOut);
+  // attempts x (connect + data) + (attempts - 1) x the longest back-off
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2 * (1000 + 100) + 2000));
+  EXPECT_EQ(service.count(), 2u);
+  EXPECT_EQ(log.texts(0), std::vector<std::string>{
+                              "Check 'Trojan.A' size 1234 failed after 2 attempt(s): data "
+                              "time-out: no response data within 100 ms"});
+}
+
+TEST_F(SdkNetwork, NothingListeningIsAConnectionErrorAfterEveryAttempt) {
+  const std::string url = "http://127.0.0.1:" + std::to_string(closedPort()) + "/v1/check";
+  ASSERT_EQ(fpc->initialize(networkConfig(url, 3)), Ok);
+  EXPECT_EQ(check(instance(), detection("Trojan.A")), ConnectionError);
+  const std::vector<std::string> attempts = attemptLines();
+  ASSERT_EQ(attempts.size(), 3u);
+  EXPECT_EQ(attempts[0].rfind("Attempt 1 of 3 for 'Trojan.A': connection refused: ", 0), 0u)
+      << attempts[0];
+  ASSERT_EQ(log.texts(0).size(), 1u);
+  EXPECT_EQ(log.texts(0)[0].rfind("Check 'Trojan.A' size 1234 failed after 3 attempt(s): "
+                                  "connection refused: ",
+                                  0),
+            0u)
+      << log.texts(0)[0];
+}
+
+// --- the breaker --------------------------------------------------------------
+
+TEST_F(SdkNetwork, TheBreakerOpensAfterFiveFailedAttemptsAndAnAnswerClosesIt) {
+  const int port = closedPort();
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/v1/check";
+  ASSERT_EQ(fpc->initialize(networkConfig(url, 3)), Ok);
+  fpcsdk::FPCInstance& on = instance();
+  EXPECT_EQ(check(on, detection("First")), ConnectionError);   // attempts 1-3
+  EXPECT_EQ(check(on, detection("Second")), ConnectionError);  // 4-5, then refused
+  ASSERT_EQ(log.texts(1).size(), 2u);  // plain HTTP, then the breaker
+  EXPECT_EQ(log.texts(1)[1].rfind("The cloud service at " + url + " is unreachable (connection "
+                                  "refused: ",
+                                  0),
+            0u);
+  EXPECT_NE(log.texts(1)[1].find("): every check fails at once with a connection error for 1000 "
+                                 "ms, then one check probes"),
+            std::string::npos);
+  EXPECT_EQ(attemptLines().size(), 5u);
+  log.clear();
+  const Clock::time_point start = Clock::now();
+  for (int refused = 0; refused < 100; ++refused) {
+    EXPECT_EQ(check(on, detection("Refused")), ConnectionError);
+  }
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500)) << "no network, no waiting";
+  EXPECT_EQ(log.lines(), std::vector<SdkLogLine>{}) << "nothing per refused check";
+
+  // The service comes back; after the cool-off one probe closes the breaker.
+  ScriptedService back(port);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  ASSERT_EQ(check(on, detection("Probe")), Ok);
+  EXPECT_EQ(log.texts(2), std::vector<std::string>{
+                              "The cloud service at " + url +
+                              ": the breaker is closed (it answers again); checks go to the "
+                              "service again"});
+  EXPECT_EQ(check(on, detection("After")), Ok);
+  EXPECT_EQ(back.count(), 2u);
+}
+
+TEST_F(SdkNetwork, AProxyChangeClosesTheBreaker) {
+  ScriptedService proxy;
+  const std::string url = "http://127.0.0.1:" + std::to_string(closedPort()) + "/v1/check";
+  ASSERT_EQ(fpc->initialize(networkConfig(url, 5)), Ok);
+  fpcsdk::FPCInstance& on = instance();
+  EXPECT_EQ(check(on, detection("First")), ConnectionError);
+  EXPECT_EQ(check(on, detection("Refused")), ConnectionError);
+  EXPECT_EQ(attemptLines().size(), 5u) << "the second check was refused";
+  ASSERT_EQ(fpc->setProxy(proxy.address(), ""), Ok);
+  EXPECT_EQ(log.texts(2).back(), "The cloud service at " + url +
+                                     ": the breaker is closed (the proxy changed); checks go to "
+                                     "the service again");
+  ASSERT_EQ(check(on, detection("Through")), Ok);
+  ASSERT_EQ(proxy.count(), 1u);
+  EXPECT_EQ(proxy.received()[0].target, url) << "an http:// URL goes to the proxy in absolute form";
+}
+
+// --- the verdict cache --------------------------------------------------------
+
+TEST_F(SdkNetwork, KeepsAVerdictForItsMaxAgeWhateverTheHashCase) {
+  ASSERT_EQ(fpc->initialize(networkConfig(service.url())), Ok);
+  service.answerAlways(reply(200, kVerdictTrue, "max-age=1"));
+  fpcsdk::FPCInstance& first = instance();
+  ASSERT_EQ(check(first, detection("Trojan.A", kHash)), Ok);
+  ASSERT_EQ(check(instance(), detection("Trojan.A", kUpperHash)), Ok) << "another instance";
+  EXPECT_TRUE(falsePositive);
+  EXPECT_EQ(service.count(), 1u);
+  ASSERT_EQ(check(first, detection("Trojan.B", kHash)), Ok) << "another detection";
+  ASSERT_EQ(check(first, detection("Trojan.A")), Ok) << "no hash: never kept";
+  ASSERT_EQ(check(first, detection("Trojan.A")), Ok);
+  EXPECT_EQ(service.count(), 4u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  ASSERT_EQ(check(first, detection("Trojan.A", kHash)), Ok) << "expired";
+  EXPECT_EQ(service.count(), 5u);
+}
+
+TEST_F(SdkNetwork, KeepsNothingTheServiceDoesNotAllowNorAnyFailure) {
+  ASSERT_EQ(fpc->initialize(networkConfig(service.url())), Ok);
+  fpcsdk::FPCInstance& on = instance();
+  for (const char* header : {"no-store", "max-age=0", ""}) {
+    service.answerAlways(reply(200, kVerdictTrue, header));
+    const std::size_t before = service.count();
+    ASSERT_EQ(check(on, detection("Trojan.A", kHash)), Ok);
+    ASSERT_EQ(check(on, detection("Trojan.A", kHash)), Ok);
+    EXPECT_EQ(service.count(), before + 2) << header;
+  }
+  service.answer({reply(500, kVerdictTrue, "max-age=60")});
+  EXPECT_EQ(check(on, detection("Trojan.B", kHash)), CloudError);
+  service.answerAlways(reply(200, R"({"falsePositive": false})", "max-age=60"));
+  ASSERT_EQ(check(on, detection("Trojan.B", kHash)), Ok);
+  EXPECT_FALSE(falsePositive) << "the failure was not kept";
+}
+
+TEST_F(SdkNetwork, UninitializeDropsTheKeptVerdicts) {
+  service.answerAlways(reply(200, kVerdictTrue, "max-age=60"));
+  ASSERT_EQ(fpc->initialize(networkConfig(service.url())), Ok);
+  fpcsdk::FPCInstance* on = nullptr;
+  ASSERT_EQ(fpc->createFpcInstance(&on), Ok);
+  ASSERT_EQ(check(*on, detection("Trojan.A", kHash)), Ok);
+  ASSERT_EQ(check(*on, detection("Trojan.A", kHash)), Ok);
+  EXPECT_EQ(service.count(), 1u);
+  ASSERT_EQ(fpc->destroyFpcInstance(on), Ok);
+  ASSERT_EQ(fpc->uninitialize(), Ok);
+  ASSERT_EQ(fpc->initialize(networkConfig(service.url())), Ok);
+  ASSERT_EQ(check(instance(), detection("Trojan.A", kHash)), Ok);
+  EXPECT_EQ(service.count(), 2u);
+}
+
+// --- proxies ------------------------------------------------------------------
+
+TEST_F(SdkNetwork, AProxyRefusalIsAConnectionErrorWithoutRetry) {
+  ScriptedService proxy;
+  proxy.answerAlways(reply(407, ""));
+  ASSERT_EQ(fpc->initialize(networkConfig(service.url(), 3)), Ok);
+  ASSERT_EQ(fpc->setProxy("http://user:s3cret-pw@" + proxy.address(), ""), Ok);
+  EXPECT_EQ(check(instance(), detection("Trojan.A")), ConnectionError);
+  EXPECT_EQ(proxy.count(), 1u);
+  EXPECT_EQ(service.count(), 0u);
+  EXPECT_EQ(log.texts(0), std::vector<std::string>{
+                              "Check 'Trojan.A' size 1234 failed after 1 attempt(s): proxy "
+                              "failure: the proxy answered 407 (authentication required)"});
+}
+
+TEST_F(SdkNetwork, NoLogLineShowsTheApiKeyOrTheProxyPassword) {
+  fpcsdk::FPCConfig config = networkConfig(service.url(), 2);
+  config.sdkText1 = "key-SECRET-4711";
+  ASSERT_EQ(fpc->initialize(config), Ok);
+  fpcsdk::FPCInstance& on = instance();
+  ASSERT_EQ(check(on, detection("Trojan.A")), Ok);
+  const std::string closed = "127.0.0.1:" + std::to_string(closedPort());
+  for (const std::string& proxy : {"http://user:pw-SECRET-0815@" + closed,
+                                   "socks5://user:pw-SECRET-0815@" + closed}) {
+    ASSERT_EQ(fpc->setProxy(proxy, ""), Ok);
+    EXPECT_EQ(check(on, detection("Trojan.A")), ConnectionError);
+  }
+  ASSERT_FALSE(log.texts(0).empty());
+  for (const SdkLogLine& line : log.lines()) {
+    EXPECT_EQ(line.text.find("SECRET"), std::string::npos) << line.text;
+  }
+}
+
+TEST_F(SdkNetwork, ProxyChangesOnTheFlyReachEveryInstanceBetweenRequests) {
+  ScriptedService proxy;
+  ASSERT_EQ(fpc->initialize(networkConfig(service.url())), Ok);
+  constexpr int kThreads = 4;
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+  constexpr int kChecks = 30;
+#else
+  constexpr int kChecks = 100;
+#endif
+  std::vector<fpcsdk::FPCInstance*> mine;
+  for (int thread = 0; thread < kThreads; ++thread) mine.push_back(&instance());
+  std::atomic<int> wrong{0};
+  std::atomic<int> running{kThreads};
+  std::vector<std::thread> checkers;
+  for (fpcsdk::FPCInstance* on : mine) {
+    checkers.emplace_back([&, on] {
+      for (int check = 0; check < kChecks; ++check) {
+        bool verdict = false;
+        if (on->checkDetection(detection("Trojan.A"), &verdict) != Ok || !verdict) ++wrong;
+      }
+      --running;
+    });
+  }
+  int changes = 0;
+  while (running > 0) {
+    if (fpc->setProxy(changes % 2 == 0 ? proxy.address() : "", "") != Ok) ++wrong;
+    ++changes;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  for (std::thread& thread : checkers) thread.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(service.count() + proxy.count(), std::size_t{kThreads * kChecks})
+      << "each check is one request, through the proxy or not";
+  EXPECT_GT(proxy.count(), 0u);
+  EXPECT_GT(service.count(), 0u);
+  for (const Received& request : proxy.received()) EXPECT_EQ(request.target, service.url());
+}
+
+// --- the library --------------------------------------------------------------
+
+TEST(SdkNetworkLibrary, LoadsChecksAndUnloadsAgainAndAgain) {
+  // libcurl comes and goes with the SDK library (nothing else in this
+  // program holds it), so each round initializes it and cleans it up anew.
+  ScriptedService service;
+  ReferenceSdkCopy copy(std::nullopt);
+  for (int round = 0; round < 3; ++round) {
+    SdkLogRecorder log;
+    Sdk sdk(copy.library());
+    Sdk::FpcPtr fpc = sdk.create(&log);
+    ASSERT_EQ(fpc->initialize(networkConfig(service.url())), Ok);
+    fpcsdk::FPCInstance* instance = nullptr;
+    ASSERT_EQ(fpc->createFpcInstance(&instance), Ok);
+    bool verdict = false;
+    EXPECT_EQ(instance->checkDetection(detection("Trojan.A"), &verdict), Ok);
+    EXPECT_TRUE(verdict);
+    EXPECT_EQ(fpc->threadCleanup(), Ok);
+    if (round == 1) continue;  // the object ends with its instance and settings
+    ASSERT_EQ(fpc->destroyFpcInstance(instance), Ok);
+    ASSERT_EQ(fpc->uninitialize(), Ok);
+  }
+  EXPECT_EQ(service.count(), 3u);
+}
+
+// --- TLS and the certificate path ---------------------------------------------
+
+// fpcloud over HTTPS with the test CA's server certificate.
+class SdkTls : public SdkNetwork {
+ protected:
+  SdkTls() {
+    { std::ofstream(std::filesystem::path(copy.file("cloud.rules"))) << "fp Trojan.*\n"; }
+    const TestCertificates& certificates = testCertificates();
+    cloud.emplace(std::vector<std::string>{"--rules", copy.file("cloud.rules"), "--tls-cert",
+                                           certificates.server.cert, "--tls-key",
+                                           certificates.server.key});
+  }
+  std::optional<CloudService> cloud;
+};
+
+TEST_F(SdkTls, TrustsTheCertificatePathAsAFileOrADirectoryWithOneHandshakePerInstance) {
+  ASSERT_EQ(fpc->initialize(networkConfig(cloud->url(), 3)), Ok);
+  for (const std::string& path : {testCertificates().caFile, testCertificates().caDirectory}) {
+    ASSERT_EQ(fpc->setProxy("", path), Ok);
+    fpcsdk::FPCInstance& on = instance();
+    for (int round = 0; round < 3; ++round) {
+      ASSERT_EQ(check(on, detection("Trojan.A")), Ok) << path;
+      EXPECT_TRUE(falsePositive);
+    }
+  }
+  ASSERT_TRUE(cloud->waitForRequests(6));
+  const CloudService::Lines lines = cloud->lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& line) { return line.rfind("handshake ", 0) == 0; }),
+            2);
+}
+
+TEST_F(SdkTls, ACertificateOutsideThePathIsACertificateErrorWithoutRetry) {
+  ASSERT_EQ(fpc->initialize(networkConfig(cloud->url(), 3)), Ok);
+  ASSERT_EQ(fpc->setProxy("", testCertificates().otherCaFile), Ok);
+  EXPECT_EQ(check(instance(), detection("Trojan.A")), CertificateError);
+  EXPECT_EQ(attemptLines().size(), 1u);
+  EXPECT_EQ(cloud->requestCount(), 0u) << "nothing is sent over an untrusted connection";
+  ASSERT_EQ(log.texts(0).size(), 1u);
+  EXPECT_EQ(log.texts(0)[0].rfind("Check 'Trojan.A' size 1234 failed after 1 attempt(s): TLS "
+                                  "failure: ",
+                                  0),
+            0u)
+      << log.texts(0)[0];
+}
+
+}  // namespace
+}  // namespace kesp::test
