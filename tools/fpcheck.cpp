@@ -16,6 +16,7 @@
 #include "tools/console.h"
 #include "tools/console_log.h"
 #include "tools/host_platform.h"
+#include "tools/interruptible_input.h"
 #include "tools/json_lines.h"
 #include "tools/plugin_session.h"
 #include "tools/tool_error.h"
@@ -26,7 +27,8 @@ namespace {
 constexpr char kToolVersion[] = "fpcheck 1.0";
 
 const char* const kFooter = R"(Exit status: 0 when every check ran, 1 when any check (or the plug-in or
-checker it needs) failed, 2 when the command line was wrong.
+checker it needs) failed, 2 when the command line was wrong, 130 or 143 when a
+batch was interrupted (SIGINT or Ctrl-C, SIGTERM).
 Each check prints one JSON line on standard output; see docs/fpcheck.md.)";
 
 // Global options: the plug-in, its log and the checker's configuration.
@@ -59,6 +61,7 @@ struct CheckOptions {
 struct BatchOptions {
   std::string sdkDirectory;
   unsigned jobs = 1;
+  bool unordered = false;
 };
 
 struct OptionFlag {
@@ -201,12 +204,24 @@ int runCheckCommand(const GlobalOptions& options, const CheckOptions& check, Con
 int runBatchCommand(const GlobalOptions& options, const BatchOptions& batch, ConsoleLog& log,
                     Console& console) {
   requireDirectory(batch.sdkDirectory);
-  PluginSession session(pluginPath(options), log, options.hostData);
-  session.loadChecker(checkerSettings(options, batch.sdkDirectory));
-  const BatchSummary summary = runBatch(session, std::cin, std::cout, batch.jobs,
-                                        standardErrorIsTerminal() ? &console : nullptr);
+  // Catching interrupts from before the load: one that comes while the
+  // checker loads still ends the batch the orderly way.
+  InterruptibleInput input;
+  BatchSettings settings;
+  settings.jobs = batch.jobs;
+  settings.unordered = batch.unordered;
+  settings.progress = standardErrorIsTerminal() ? &console : nullptr;
+  BatchSummary summary;
+  {
+    PluginSession session(pluginPath(options), log, options.hostData);
+    session.loadChecker(checkerSettings(options, batch.sdkDirectory));
+    summary = runBatch(session, input, std::cout, settings);
+  }  // the checker SDK unloaded, before the summary says the batch is over
   console.line("fpcheck: " + summary.text());
-  return summary.errors.empty() ? ExitSuccess : ExitFailure;
+  // As shells report a program that a signal ended.
+  if (summary.interrupt != 0) return 128 + summary.interrupt;
+  return summary.errors.empty() && !summary.outputClosed && summary.failure.empty() ? ExitSuccess
+                                                                                     : ExitFailure;
 }
 
 int run(const std::vector<std::string>& arguments) {
@@ -282,8 +297,8 @@ int run(const std::vector<std::string>& arguments) {
   batch.jobs = std::max(1u, std::thread::hardware_concurrency());
   CLI::App* batchCommand = app.add_subcommand(
       "batch",
-      "Check the JSON requests of standard input, one a line, on several threads; results in "
-      "input order, a summary on standard error");
+      "Check the JSON requests of standard input, one a line, as they arrive, on several "
+      "threads; results in input order, a summary on standard error");
   batchCommand->add_option("--sdk-dir", batch.sdkDirectory,
                            "The directory that holds the checker SDK library")
       ->required()
@@ -292,6 +307,9 @@ int run(const std::vector<std::string>& arguments) {
       ->check(CLI::Range(1u, 256u))
       ->capture_default_str()
       ->type_name("N");
+  batchCommand->add_flag("--unordered", batch.unordered,
+                         "Write each result as soon as it is ready, with its input line number "
+                         "(\"line\"), instead of in input order");
 
   std::vector<const char*> argv;
   for (const std::string& argument : arguments) argv.push_back(argument.c_str());
