@@ -19,6 +19,7 @@
 #include "tools/interruptible_input.h"
 #include "tools/json_lines.h"
 #include "tools/plugin_session.h"
+#include "tools/report_formats.h"
 #include "tools/tool_error.h"
 
 namespace fpcheck {
@@ -42,8 +43,15 @@ struct GlobalOptions {
   CLI::Option* given[9] = {};
 };
 
+// What fpcheck reads itself, for check and batch alike.
+struct ReadOptions {
+  bool hashFiles = false;
+  std::uint64_t maxMemoryBytes = kDefaultMaxMemoryBytes;
+};
+
 struct CheckOptions {
   std::string sdkDirectory;
+  ReadOptions read;
   std::string detection;
   std::string hash;
   std::string extra;
@@ -60,6 +68,8 @@ struct CheckOptions {
 
 struct BatchOptions {
   std::string sdkDirectory;
+  ReadOptions read;
+  std::string from = "json";
   unsigned jobs = 1;
   bool unordered = false;
 };
@@ -181,6 +191,8 @@ int runCheckCommand(const GlobalOptions& options, const CheckOptions& check, Con
   if (check.extraOption->count() > 0) request.extra = check.extra;
   if (check.sizeOption->count() > 0) request.size = check.size;
   request.memory = check.memory;
+  request.hashFile = check.read.hashFiles;
+  request.maxMemoryBytes = check.read.maxMemoryBytes;
   addPairs(check.bools, "--bool", &parseBoolPair, request.bools);
   addPairs(check.ints, "--int", &parseIntPair, request.ints);
   addPairs(check.strings, "--str", &parseStrPair, request.strings);
@@ -201,6 +213,33 @@ int runCheckCommand(const GlobalOptions& options, const CheckOptions& check, Con
   return allSucceeded ? ExitSuccess : ExitFailure;
 }
 
+// The batch's lines in the --from format, as requests that read what
+// ReadOptions say.
+LineParser lineParser(const BatchOptions& batch) {
+  LineKind (*parse)(std::string_view, CheckRequest&, std::string&) = &parseJsonLine;
+  if (batch.from == "clamscan") parse = &parseClamscanLine;
+  if (batch.from == "yara") parse = &parseYaraLine;
+  return [parse, read = batch.read](std::string_view line, CheckRequest& request,
+                                    std::string& reason) {
+    const LineKind kind = parse(line, request, reason);
+    request.hashFile = read.hashFiles;
+    request.maxMemoryBytes = read.maxMemoryBytes;
+    return kind;
+  };
+}
+
+void addReadOptions(CLI::App& command, ReadOptions& read) {
+  command.add_flag("--hash-files", read.hashFiles,
+                   "Send each file's SHA-256 as its hash (custom data 0) unless a hash is given; "
+                   "only regular files are read");
+  command.add_option("--max-memory-bytes", read.maxMemoryBytes,
+                     "Check a memory input only up to this many bytes; a larger file is "
+                     "NotChecked, and nothing of it is read")
+      ->type_name("N")
+      ->check(kWholeNumber)
+      ->capture_default_str();
+}
+
 int runBatchCommand(const GlobalOptions& options, const BatchOptions& batch, ConsoleLog& log,
                     Console& console) {
   requireDirectory(batch.sdkDirectory);
@@ -211,6 +250,7 @@ int runBatchCommand(const GlobalOptions& options, const BatchOptions& batch, Con
   settings.jobs = batch.jobs;
   settings.unordered = batch.unordered;
   settings.progress = standardErrorIsTerminal() ? &console : nullptr;
+  settings.parse = lineParser(batch);
   BatchSummary summary;
   {
     PluginSession session(pluginPath(options), log, options.hostData);
@@ -291,6 +331,7 @@ int run(const std::vector<std::string>& arguments) {
       ->check(kWholeNumber);
   checkCommand->add_flag("--memory", check.memory,
                          "Check each file's bytes as a memory buffer instead of the file");
+  addReadOptions(*checkCommand, check.read);
   checkCommand->add_option("FILE", check.files, "The files to check")->required()->type_name("FILE");
 
   BatchOptions batch;
@@ -307,6 +348,14 @@ int run(const std::vector<std::string>& arguments) {
       ->check(CLI::Range(1u, 256u))
       ->capture_default_str()
       ->type_name("N");
+  batchCommand->add_option("--from", batch.from,
+                           "The input's format: json (fpcheck's request lines), clamscan (the "
+                           "lines of clamscan --infected or clamdscan) or yara (the lines of yara "
+                           "-r); lines of a scanner that are no detection are skipped")
+      ->check(CLI::IsMember({"json", "clamscan", "yara"}))
+      ->capture_default_str()
+      ->type_name("FORMAT");
+  addReadOptions(*batchCommand, batch.read);
   batchCommand->add_flag("--unordered", batch.unordered,
                          "Write each result as soon as it is ready, with its input line number "
                          "(\"line\"), instead of in input order");

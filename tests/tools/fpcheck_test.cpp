@@ -172,7 +172,7 @@ TEST_F(Fpcheck, AnUnreadableMemoryFileIsNotChecked) {
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0]["status"], "NotChecked");
   EXPECT_EQ(lines[0]["statusCode"], -1);
-  EXPECT_EQ(lines[0]["error"], "cannot open '" + missing + "' to read it into memory");
+  EXPECT_EQ(lines[0]["error"], "cannot read '" + missing + "' into memory: it does not exist");
 }
 
 TEST_F(Fpcheck, AnEmptyMemoryBufferIsRefusedByThePlugin) {
