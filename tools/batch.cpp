@@ -327,7 +327,7 @@ std::string rateText(std::size_t count, double seconds) {
   return rate;
 }
 
-void count(const CheckResult& result, BatchSummary& summary) {
+void tally(const CheckResult& result, BatchSummary& summary) {
   ++summary.requests;
   if (result.succeeded()) {
     ++summary.checked;
@@ -430,7 +430,7 @@ BatchSummary runBatch(PluginSession& session, InterruptibleInput& input, std::os
           results << resultLine(*outcome.result,
                                 settings.unordered ? std::optional(outcome.line) : std::nullopt)
                   << '\n';
-          count(*outcome.result, summary);
+          tally(*outcome.result, summary);
         }
       }
       writable.clear();

@@ -89,9 +89,9 @@ TEST_F(FpcheckBatch, WritesEachResultWhileItsInputIsStillOpen) {
 TEST_F(FpcheckBatch, KeepsInputOrderBeyondItsWindow) {
   const std::string large = files.file("large.bin");
   std::ofstream(std::filesystem::path(std::u8string(large.begin(), large.end())), std::ios::binary)
-      << std::string(256 * 1024, 'x');
+      << std::string(64 * 1024, 'x');
   std::string requests;
-  constexpr std::size_t kCount = 2500;
+  constexpr std::size_t kCount = 1500;
   for (std::size_t index = 0; index < kCount; ++index) {
     if (index % 9 == 0) {
       requests += Json{{"path", large}, {"detection", "Adware.Toolbar.S" + std::to_string(index)},
