@@ -2,11 +2,11 @@
 
 #include <charconv>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <exception>
 
+#include "tools/bounded_file.h"
 #include "tools/console_log.h"
+#include "tools/file_hash.h"
 #include "tools/plugin_session.h"
 
 namespace fpcheck {
@@ -17,22 +17,6 @@ using kesp::plugins::GenericData;
 
 GenericData pointerData(std::uint32_t id, std::uint32_t type, const void* pointer) {
   return {id, type, reinterpret_cast<std::uint64_t>(pointer)};
-}
-
-// The whole file, or false with the reason.
-bool readFile(const std::string& path, std::vector<char>& bytes, std::string& reason) {
-  std::ifstream file(std::filesystem::path(std::u8string(path.begin(), path.end())),
-                     std::ios::binary);
-  if (!file) {
-    reason = "cannot open '" + path + "' to read it into memory";
-    return false;
-  }
-  bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  if (file.bad()) {
-    reason = "cannot read '" + path + "' into memory";
-    return false;
-  }
-  return true;
 }
 
 bool splitPair(std::string_view text, std::string& key, std::string_view& value,
@@ -95,9 +79,26 @@ CheckResult runCheck(kesp::plugins::fpchecker::InstanceV1& instance, const Check
   std::vector<char> bytes;
   if (request.memory) {
     std::string reason;
-    if (!readFile(request.path, bytes, reason)) {
+    if (!readRegularFile(request.path, request.maxMemoryBytes, bytes, reason)) {
       return notChecked(request.path, request.detection, true, reason);
     }
+  }
+  std::optional<std::string> hash = request.hash;
+  if (!hash && request.hashFile) {
+    std::string hex;
+    std::string reason;
+    try {
+      // A memory input is hashed as read, so that hash and bytes agree.
+      if (request.memory) {
+        hex = sha256Hex(bytes.data(), bytes.size());
+      } else if (!sha256File(request.path, hex, reason)) {
+        return notChecked(request.path, request.detection, false, reason);
+      }
+    } catch (const std::exception& error) {
+      return notChecked(request.path, request.detection, request.memory,
+                        "cannot hash '" + request.path + "': " + error.what());
+    }
+    hash = std::move(hex);
   }
 
   ConsoleLog::Collect collected;
@@ -136,8 +137,7 @@ CheckResult runCheck(kesp::plugins::fpchecker::InstanceV1& instance, const Check
   const auto add = [&](const GenericData& data) {
     if (status == fp::Status::Success) status = input.addCustomData(&data);
   };
-  if (request.hash) add(pointerData(fp::CustomDataHash, kesp::plugins::GenericDataString,
-                                    request.hash->c_str()));
+  if (hash) add(pointerData(fp::CustomDataHash, kesp::plugins::GenericDataString, hash->c_str()));
   if (request.extra) add(pointerData(fp::CustomDataExtraData, kesp::plugins::GenericDataString,
                                      request.extra->c_str()));
   for (const auto& pair : bools) add(pointerData(fp::CustomDataBoolPair, kesp::plugins::GenericDataCustom, &pair));

@@ -13,6 +13,9 @@
 
 namespace fpcheck {
 
+// The default of --max-memory-bytes.
+inline constexpr std::uint64_t kDefaultMaxMemoryBytes = std::uint64_t{64} << 20;
+
 struct CheckRequest {
   std::string path;
   std::string detection;
@@ -23,6 +26,11 @@ struct CheckRequest {
   std::vector<std::pair<std::string, bool>> bools;            // 10001
   std::vector<std::pair<std::string, std::int64_t>> ints;     // 10002
   std::vector<std::pair<std::string, std::string>> strings;   // 10003
+  // What fpcheck reads itself: with hashFile and no hash given, the file's
+  // SHA-256 is sent as the hash; a memory input larger than maxMemoryBytes
+  // is not read.
+  bool hashFile = false;
+  std::uint64_t maxMemoryBytes = kDefaultMaxMemoryBytes;
 };
 
 // The status code of a check that never reached the plug-in (its file could
@@ -51,8 +59,10 @@ std::string hintFor(const CheckResult& result);
 // A result for a request that was never checked.
 CheckResult notChecked(std::string path, std::string detection, bool memory, std::string reason);
 
-// Fills an input of the request's kind, checks it and reads the verdict.
-// Every host object made here is released here.
+// Reads what the request needs read (a memory input's bytes, the file's hash:
+// only from a regular file, never waiting; a failure is a NotChecked result
+// with the reason), fills an input of the request's kind, checks it and
+// reads the verdict. Every host object made here is released here.
 CheckResult runCheck(kesp::plugins::fpchecker::InstanceV1& instance, const CheckRequest& request);
 
 // KEY=VALUE of --bool (true/false, 1/0, yes/no, on/off), --int (a signed

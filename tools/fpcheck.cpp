@@ -17,8 +17,10 @@
 #include "tools/console.h"
 #include "tools/console_log.h"
 #include "tools/host_platform.h"
+#include "tools/interruptible_input.h"
 #include "tools/json_lines.h"
 #include "tools/plugin_session.h"
+#include "tools/report_formats.h"
 #include "tools/tool_error.h"
 
 namespace fpcheck {
@@ -28,7 +30,8 @@ constexpr char kToolVersion[] = "fpcheck " VFPC_VERSION_TEXT;
 constexpr char kDefaultCloudUrl[] = "file:vfpcsdk.rules";
 
 const char* const kFooter = R"(Exit status: 0 when every check ran, 1 when any check (or the plug-in or
-checker it needs) failed, 2 when the command line was wrong.
+checker it needs) failed, 2 when the command line was wrong, 130 or 143 when a
+batch was interrupted (SIGINT or Ctrl-C, SIGTERM).
 Each check prints one JSON line on standard output; see docs/fpcheck.md.)";
 
 // Global options: the plug-in, its log and the checker's configuration.
@@ -42,8 +45,15 @@ struct GlobalOptions {
   CLI::Option* given[9] = {};
 };
 
+// What fpcheck reads itself, for check and batch alike.
+struct ReadOptions {
+  bool hashFiles = false;
+  std::uint64_t maxMemoryBytes = kDefaultMaxMemoryBytes;
+};
+
 struct CheckOptions {
   std::string sdkDirectory;
+  ReadOptions read;
   std::string detection;
   std::string hash;
   std::string extra;
@@ -60,7 +70,10 @@ struct CheckOptions {
 
 struct BatchOptions {
   std::string sdkDirectory;
+  ReadOptions read;
+  std::string from = "json";
   unsigned jobs = 1;
+  bool unordered = false;
 };
 
 struct OptionFlag {
@@ -194,6 +207,8 @@ int runCheckCommand(const GlobalOptions& options, const CheckOptions& check, Con
   if (check.extraOption->count() > 0) request.extra = check.extra;
   if (check.sizeOption->count() > 0) request.size = check.size;
   request.memory = check.memory;
+  request.hashFile = check.read.hashFiles;
+  request.maxMemoryBytes = check.read.maxMemoryBytes;
   addPairs(check.bools, "--bool", &parseBoolPair, request.bools);
   addPairs(check.ints, "--int", &parseIntPair, request.ints);
   addPairs(check.strings, "--str", &parseStrPair, request.strings);
@@ -217,16 +232,56 @@ int runCheckCommand(const GlobalOptions& options, const CheckOptions& check, Con
   return allSucceeded ? ExitSuccess : ExitFailure;
 }
 
+// The batch's lines in the --from format, as requests that read what
+// ReadOptions say.
+LineParser lineParser(const BatchOptions& batch) {
+  LineKind (*parse)(std::string_view, CheckRequest&, std::string&) = &parseJsonLine;
+  if (batch.from == "clamscan") parse = &parseClamscanLine;
+  if (batch.from == "yara") parse = &parseYaraLine;
+  return [parse, read = batch.read](std::string_view line, CheckRequest& request,
+                                    std::string& reason) {
+    const LineKind kind = parse(line, request, reason);
+    request.hashFile = read.hashFiles;
+    request.maxMemoryBytes = read.maxMemoryBytes;
+    return kind;
+  };
+}
+
+void addReadOptions(CLI::App& command, ReadOptions& read) {
+  command.add_flag("--hash-files", read.hashFiles,
+                   "Send each file's SHA-256 as its hash (custom data 0) unless a hash is given; "
+                   "only regular files are read");
+  command.add_option("--max-memory-bytes", read.maxMemoryBytes,
+                     "Check a memory input only up to this many bytes; a larger file is "
+                     "NotChecked, and nothing of it is read")
+      ->type_name("N")
+      ->check(kWholeNumber)
+      ->capture_default_str();
+}
+
 int runBatchCommand(const GlobalOptions& options, const BatchOptions& batch, ConsoleLog& log,
                     Console& console) {
   requireDirectory(batch.sdkDirectory);
-  PluginSession session(pluginPath(options), log, options.hostData);
-  session.loadChecker(checkerSettings(options, batch.sdkDirectory));
-  const BatchSummary summary = runBatch(session, std::cin, std::cout, batch.jobs,
-                                        standardErrorIsTerminal() ? &console : nullptr);
+  // Catching interrupts from before the load: one that comes while the
+  // checker loads still ends the batch the orderly way.
+  InterruptibleInput input;
+  BatchSettings settings;
+  settings.jobs = batch.jobs;
+  settings.unordered = batch.unordered;
+  settings.progress = standardErrorIsTerminal() ? &console : nullptr;
+  settings.parse = lineParser(batch);
+  BatchSummary summary;
+  {
+    PluginSession session(pluginPath(options), log, options.hostData);
+    session.loadChecker(checkerSettings(options, batch.sdkDirectory));
+    summary = runBatch(session, input, std::cout, settings);
+  }  // the checker SDK unloaded, before the summary says the batch is over
   console.line("fpcheck: " + summary.text());
   for (const std::string& hint : summary.hints) console.line("fpcheck: " + hint);
-  return summary.errors.empty() ? ExitSuccess : ExitFailure;
+  // As shells report a program that a signal ended.
+  if (summary.interrupt != 0) return 128 + summary.interrupt;
+  return summary.errors.empty() && !summary.outputClosed && summary.failure.empty() ? ExitSuccess
+                                                                                     : ExitFailure;
 }
 
 int run(const std::vector<std::string>& arguments) {
@@ -296,14 +351,15 @@ int run(const std::vector<std::string>& arguments) {
       ->check(kWholeNumber);
   checkCommand->add_flag("--memory", check.memory,
                          "Check each file's bytes as a memory buffer instead of the file");
+  addReadOptions(*checkCommand, check.read);
   checkCommand->add_option("FILE", check.files, "The files to check")->required()->type_name("FILE");
 
   BatchOptions batch;
   batch.jobs = std::max(1u, std::thread::hardware_concurrency());
   CLI::App* batchCommand = app.add_subcommand(
       "batch",
-      "Check the JSON requests of standard input, one a line, on several threads; results in "
-      "input order, a summary on standard error");
+      "Check the JSON requests of standard input, one a line, as they arrive, on several "
+      "threads; results in input order, a summary on standard error");
   batchCommand->add_option("--sdk-dir", batch.sdkDirectory,
                            "The directory that holds the checker SDK library")
       ->required()
@@ -312,6 +368,17 @@ int run(const std::vector<std::string>& arguments) {
       ->check(CLI::Range(1u, 256u))
       ->capture_default_str()
       ->type_name("N");
+  batchCommand->add_option("--from", batch.from,
+                           "The input's format: json (fpcheck's request lines), clamscan (the "
+                           "lines of clamscan --infected or clamdscan) or yara (the lines of yara "
+                           "-r); lines of a scanner that are no detection are skipped")
+      ->check(CLI::IsMember({"json", "clamscan", "yara"}))
+      ->capture_default_str()
+      ->type_name("FORMAT");
+  addReadOptions(*batchCommand, batch.read);
+  batchCommand->add_flag("--unordered", batch.unordered,
+                         "Write each result as soon as it is ready, with its input line number "
+                         "(\"line\"), instead of in input order");
 
   std::vector<const char*> argv;
   for (const std::string& argument : arguments) argv.push_back(argument.c_str());

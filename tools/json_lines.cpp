@@ -53,8 +53,9 @@ bool readOptions(const Json& options, CheckRequest& request, std::string& reason
 
 }  // namespace
 
-std::string resultLine(const CheckResult& result) {
+std::string resultLine(const CheckResult& result, std::optional<std::size_t> line) {
   Json json;
+  if (line) json["line"] = *line;
   json["path"] = result.path;
   json["input"] = result.memory ? "memory" : "file";
   json["detection"] = result.detection;

@@ -2,6 +2,8 @@
 // plug-in information.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,8 +14,9 @@ namespace fpcheck {
 
 // {"path", "input" ("file" or "memory"), "detection", "falsePositive" (true,
 // false, or null when the check failed), "status", "statusCode",
-// "milliseconds"} and, for a failure, "error". No line break inside.
-std::string resultLine(const CheckResult& result);
+// "milliseconds"} and, for a failure, "error"; with a line number, "line"
+// first. No line break inside.
+std::string resultLine(const CheckResult& result, std::optional<std::size_t> line = std::nullopt);
 
 // One request line: {"path": text, "detection": text, and optionally
 // "hash": text, "extra": text, "memory": bool, "size": number,

@@ -184,7 +184,7 @@ TEST_F(Fpcheck, AnUnreadableMemoryFileIsNotChecked) {
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0]["status"], "NotChecked");
   EXPECT_EQ(lines[0]["statusCode"], -1);
-  EXPECT_EQ(lines[0]["error"], "cannot open '" + missing + "' to read it into memory");
+  EXPECT_EQ(lines[0]["error"], "cannot read '" + missing + "' into memory: it does not exist");
 }
 
 TEST_F(Fpcheck, AnEmptyMemoryBufferIsRefusedByThePlugin) {
@@ -450,14 +450,16 @@ TEST_F(Fpcheck, BatchShowsProgressOnlyOnATerminal) {
   }
   ProgramSettings settings;
   settings.input = requests;
+  // What is checked and the rate: the total is not known while reading.
+  const std::regex progress("fpcheck: [0-9]+ checked, [0-9]+\\.[0-9] checks per second");
   const ProgramRun plain = run({"batch", "--sdk-dir", sdk.directory(), "--jobs", "2"}, settings);
   EXPECT_FALSE(contains(plain.err, "\r")) << plain.err;
-  EXPECT_FALSE(contains(plain.err, "/50 checked")) << plain.err;
+  EXPECT_FALSE(std::regex_search(plain.err, progress)) << plain.err;
   if (!canGiveTerminal()) GTEST_SKIP() << "no terminal to give a child here";
   settings.terminalStderr = true;
   const ProgramRun terminal = run({"batch", "--sdk-dir", sdk.directory(), "--jobs", "2"}, settings);
   EXPECT_EQ(terminal.exitCode, 0) << terminal.err;
-  EXPECT_TRUE(contains(terminal.err, "/50 checked")) << terminal.err;
+  EXPECT_TRUE(std::regex_search(terminal.err, progress)) << terminal.err;
   EXPECT_TRUE(contains(terminal.err, "\r")) << terminal.err;
   EXPECT_TRUE(contains(terminal.err, "fpcheck: 50 requests, 50 checked")) << terminal.err;
   EXPECT_EQ(jsonLines(terminal.out).size(), 50u);
