@@ -47,6 +47,8 @@ TEST(ReferenceSdkUnload, LeavesTheProcessAndAChangedCopyIsWhatTheNextLoadGets) {
   const auto checker = host.checker();
   checker->getConfig()->setApiVersion(2, 0);
   ASSERT_EQ(checker->getConfig()->setBaseDirectory(copy.directory().c_str()), Status::Success);
+  const auto offline = textOption(fp::OptionCloudUrl, "file:vfpcsdk.rules");
+  ASSERT_EQ(checker->getConfig()->setCustomOption(&offline), Status::Success);
   ASSERT_EQ(checker->load(), Status::Success);
   EXPECT_TRUE(isMapped(copy.library()));
   EXPECT_TRUE(contains(host.log.texts(2),
