@@ -9,6 +9,9 @@
 #     certificate path and key does;
 #   - shows two faults a host must handle: a wrong API key and a service too
 #     slow for the data time-out;
+#   - turns a scanner's report into verdicts: clamscan, with signatures this
+#     demo writes for the example files, piped into
+#     fpcheck batch --from clamscan --hash-files through the same service;
 #   - checks the same examples offline (the SDK's rules file, file: URL) and
 #     compares the verdicts.
 # Every service it starts is stopped when it ends, however it ends (an error,
@@ -32,12 +35,24 @@ command -v openssl >/dev/null 2>&1 || missing+=(openssl)
   missing+=(libcurl4-openssl-dev)
 [ -f /usr/include/httplib.h ] || missing+=(libcpp-httplib-dev)
 [ -f /usr/include/openssl/ssl.h ] || missing+=(libssl-dev)
+command -v clamscan >/dev/null 2>&1 || missing+=(clamav)
 if [ ${#missing[@]} -gt 0 ]; then
   if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
     echo "== Installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
+    # clamav must not fetch signature databases (there is no network, and the
+    # demo writes its own): no freshclam daemon, and no service started at all
+    # while the packages install.
+    echo 'clamav-freshclam clamav-freshclam/autoupdate_freshclam select manual' | debconf-set-selections
+    policy=
+    if [ ! -e /usr/sbin/policy-rc.d ]; then
+      policy=/usr/sbin/policy-rc.d
+      printf '#!/bin/sh\nexit 101\n' >"$policy"
+      chmod 755 "$policy"
+    fi
     apt-get update -qq
     apt-get install -y -qq "${missing[@]}" >/dev/null
+    [ -z "$policy" ] || rm -f "$policy"
   else
     echo "demo.sh: first install: sudo apt-get install ${missing[*]}" >&2
     exit 1
@@ -73,7 +88,7 @@ trap 'exit 129' HUP
 verdicts() {
   sed -E -e 's/^\{"path":"([^"]*)","input":"([^"]*)","detection":"([^"]*)","falsePositive":(true|false|null),"status":"([^"]*)".*$/\4|\3|\1 (\2)|\5/' \
     -e 's/^true\|/false positive|/' -e 's/^false\|/detection stands|/' -e 's/^null\|/check failed|/' |
-    awk -F'|' '{ printf "    %-17s %-25s %-42s %s\n", $1, $2, $3, $4 }'
+    awk -F'|' '{ printf "    %-17s %-36s %-42s %s\n", $1, $2, $3, $4 }'
 }
 
 # Runs fpcheck with the arguments given, prints what it said (results, then
@@ -151,6 +166,36 @@ if run check --cloud-url "$cloud_url" --cert "$tmp/ca.pem" --data-timeout 250 --
 fi
 case $results in *'"status":"TimedOut"'*) ;; *) echo "demo.sh: the slow service did not give TimedOut" >&2; status=1 ;; esac
 cloud_stop "$slow"
+
+echo
+echo "== A scanner's report turned into verdicts, through the cloud"
+echo "   clamscan with signatures written for this demo (no downloaded database): two by"
+echo "   the file's hash (.hdb), one by a string in the file (.ndb)"
+mkdir "$tmp/clamav"
+for pair in invoice.txt:Trojan.Script.Phish install-helper.sh:HackTool.Shell.Installer; do
+  file=examples/files/${pair%%:*}
+  printf '%s:%s:%s\n' "$(md5sum "$file" | cut -d' ' -f1)" "$(stat -c %s "$file")" "${pair#*:}" \
+    >>"$tmp/clamav/demo.hdb"
+done
+printf 'Adware.Toolbar.Search:0:*:%s\n' "$(printf 'search toolbar' | od -An -tx1 | tr -d ' \n')" \
+  >"$tmp/clamav/demo.ndb"
+sed 's/^/    /' "$tmp/clamav/demo.hdb" "$tmp/clamav/demo.ndb"
+echo "   clamscan --infected --no-summary -d <signatures> -r examples/files \\"
+echo "     | $fpcheck batch --from clamscan --hash-files --cloud-url ... --sdk-dir $sdk"
+report=$(clamscan --infected --no-summary -d "$tmp/clamav" -r examples/files 2>&1) || true
+printf '%s\n' "$report" | sed 's/^/    (clamscan) /'
+results=$(printf '%s\n' "$report" |
+  "$fpcheck" batch --from clamscan --hash-files "${cloud[@]}" --sdk-dir "$sdk" 2>"$tmp/stderr") ||
+  status=1
+printf '%s\n' "$results"
+sed 's/^/    (stderr) /' "$tmp/stderr"
+echo
+echo "   The verdicts (clamscan's names keep its .UNOFFICIAL suffix; the rules name them so):"
+printf '%s\n' "$results" | verdicts
+if [ "$(printf '%s\n' "$results" | grep -c '"status":"Success"')" != 3 ]; then
+  echo "demo.sh: the scanner's three detections did not all get a verdict" >&2
+  status=1
+fi
 
 echo
 echo "== The same requests offline: the SDK's own rules file beside it"
