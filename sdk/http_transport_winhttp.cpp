@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <climits>
 #include <memory>
 #include <new>
@@ -206,6 +207,7 @@ class WinHttpTransport final : public HttpTransport {
   bool requestSent_ = false;
   bool certificateRefused_ = false;
   DWORD secureFlags_ = 0;
+  std::chrono::steady_clock::time_point started_{};
   HttpOutcome outcome_;
 };
 
@@ -343,6 +345,16 @@ HttpOutcome WinHttpTransport::failure(DWORD error) {
   if (!settings_.proxy.empty() && error == ERROR_WINHTTP_NAME_NOT_RESOLVED) {
     outcome.failure = TransportFailure::Proxy;
   }
+  // Wine's WinHTTP reports a handshake that the time-out cut short as a
+  // channel error; a handshake failure that comes only once the connect
+  // time-out has passed is that time-out (a refusal comes at once).
+  if (outcome.failure == TransportFailure::Certificate && !requestSent_ &&
+      std::chrono::steady_clock::now() - started_ >=
+          std::chrono::milliseconds(settings_.connectTimeoutMs)) {
+    outcome.failure = TransportFailure::ConnectTimeout;
+    outcome.words = "the TLS handshake did not end within " +
+                    std::to_string(settings_.connectTimeoutMs) + " ms (" + outcome.words + ")";
+  }
   if (outcome.failure == TransportFailure::Certificate && secureFlags_ != 0) {
     std::string flags;
     for (const auto& [flag, text] : kSecureFlags) {
@@ -361,6 +373,7 @@ HttpOutcome WinHttpTransport::post(const HttpRequest& request) {
   requestSent_ = false;
   certificateRefused_ = false;
   secureFlags_ = 0;
+  started_ = std::chrono::steady_clock::now();
 
   InternetHandle handle(::WinHttpOpenRequest(connection_.handle, L"POST", path_.c_str(), nullptr,
                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
