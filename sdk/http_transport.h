@@ -74,6 +74,10 @@ std::unique_ptr<HttpTransport> makeHttpTransport(const TransportSettings& settin
 // the line that refuses a network cloud URL at initialize.
 bool haveNetworkTransport(std::string& whyNot);
 
+// Whether this build's HTTP stack can use a proxy of this (well-formed)
+// form; when not, why, for the line that refuses it at setProxy.
+bool transportTakesProxy(const std::string& proxy, std::string& whyNot);
+
 // The HTTP stack's process-wide state, held while any SDK object exists. The
 // holds are counted, so loading and unloading the library over and over
 // initializes and releases the stack as often.

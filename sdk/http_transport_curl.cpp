@@ -328,6 +328,8 @@ std::unique_ptr<HttpTransport> makeHttpTransport(const TransportSettings& settin
   return std::make_unique<CurlTransport>(settings);
 }
 
+bool transportTakesProxy(const std::string&, std::string&) { return true; }
+
 bool haveNetworkTransport(std::string&) { return true; }
 
 HttpStackHold::HttpStackHold() {

@@ -276,6 +276,11 @@ std::int32_t ReferenceFpc::setProxy(const std::string& proxy, const std::string&
       });
       return InvalidParameters;
     }
+    if (std::string whyNot; !proxy.empty() && !transportTakesProxy(proxy, whyNot)) {
+      log_.write(LevelError,
+                 [&] { return "Invalid proxy '" + plx::maskProxyPassword(proxy) + "': " + whyNot; });
+      return InvalidParameters;
+    }
     std::error_code ignored;
     if (!certificatePath.empty() && !std::filesystem::exists(fromUtf8(certificatePath), ignored)) {
       log_.write(LevelError,
