@@ -15,6 +15,8 @@
 #include <mutex>
 #include <new>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "sdk/http_transport.h"
 
@@ -57,6 +59,9 @@ std::string trimmed(const char* text, std::size_t size) {
 struct MultiCleanup {
   void operator()(CURLM* multi) const noexcept { curl_multi_cleanup(multi); }
 };
+struct SlistCleanup {
+  void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
+};
 struct EasyCleanup {
   void operator()(CURL* easy) const noexcept { curl_easy_cleanup(easy); }
 };
@@ -88,6 +93,10 @@ class CurlTransport final : public HttpTransport {
   static int onRequestReady(void* self, char*, char*, int, int);
 
   TransportSettings settings_;
+  // The header list the easy handle points to (so it outlives the handle),
+  // and the headers it was made of.
+  std::unique_ptr<curl_slist, SlistCleanup> headerList_;
+  std::vector<std::pair<std::string, std::string>> lastHeaders_;
   // The easy handle goes first; the multi handle keeps the connection.
   std::unique_ptr<CURLM, MultiCleanup> multiHandle_;
   std::unique_ptr<CURL, EasyCleanup> easyHandle_;
@@ -194,20 +203,24 @@ HttpOutcome CurlTransport::post(const HttpRequest& request) {
   bodyTooLarge_ = false;
   errorWords_[0] = '\0';
 
-  struct HeaderList {
-    curl_slist* list = nullptr;
-    ~HeaderList() { curl_slist_free_all(list); }
-  } headers;
-  const auto add = [&](const std::string& line) {
-    curl_slist* longer = curl_slist_append(headers.list, line.c_str());
-    if (longer == nullptr) throw std::bad_alloc();
-    headers.list = longer;
-  };
-  for (const auto& [name, value] : request.headers) add(name + ": " + value);
-  // curl would otherwise ask "Expect: 100-continue" for a larger body and
-  // wait for an answer to it.
-  add("Expect:");
-  curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers.list);
+  // The headers come from the SDK object's settings, so they rarely differ
+  // from the last request's: the list is built again only when they do.
+  if (!headerList_ || request.headers != lastHeaders_) {
+    std::unique_ptr<curl_slist, SlistCleanup> list;
+    const auto add = [&](const std::string& line) {
+      curl_slist* longer = curl_slist_append(list.get(), line.c_str());
+      if (longer == nullptr) throw std::bad_alloc();
+      static_cast<void>(list.release());
+      list.reset(longer);
+    };
+    for (const auto& [name, value] : request.headers) add(name + ": " + value);
+    // curl would otherwise ask "Expect: 100-continue" for a larger body and
+    // wait for an answer to it.
+    add("Expect:");
+    lastHeaders_ = request.headers;
+    curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, list.get());
+    headerList_ = std::move(list);
+  }
   curl_easy_setopt(easy_, CURLOPT_POSTFIELDS, request.body.c_str());
   curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
 

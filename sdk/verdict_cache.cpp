@@ -8,11 +8,27 @@ namespace vfpcsdk {
 
 namespace {
 
+constexpr char kSeparator = '\n';  // a detection name holds no line end
+
+char lowered(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
 std::string keyOf(std::string_view detection, std::string_view hash) {
   std::string key(detection);
-  key += '\n';  // a detection name holds no line end
-  for (const char c : hash) key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  key += kSeparator;
+  for (const char c : hash) key += lowered(c);
   return key;
+}
+
+// The same key in a caller's buffer when it fits (the common case: a name
+// and a 64-digit hash), else empty.
+std::string_view keyIn(char* buffer, std::size_t capacity, std::string_view detection,
+                       std::string_view hash) {
+  const std::size_t length = detection.size() + 1 + hash.size();
+  if (length > capacity) return {};
+  char* out = std::copy(detection.begin(), detection.end(), buffer);
+  *out++ = kSeparator;
+  std::transform(hash.begin(), hash.end(), out, lowered);
+  return {buffer, length};
 }
 
 // Ten years: far beyond any session, far from overflowing the clock.
@@ -20,13 +36,19 @@ constexpr std::uint64_t kLongestAgeSeconds = 10ull * 365 * 24 * 3600;
 
 }  // namespace
 
-VerdictCache::Shard& VerdictCache::shardOf(const std::string& key) {
-  return shards_[std::hash<std::string>{}(key) % kShards];
+VerdictCache::Shard& VerdictCache::shardOf(std::string_view key) {
+  return shards_[KeyHash{}(key) % kShards];
 }
 
 std::optional<bool> VerdictCache::find(std::string_view detection, std::string_view hash) {
   if (hash.empty() || size_.load(std::memory_order_acquire) == 0) return std::nullopt;
-  const std::string key = keyOf(detection, hash);
+  char buffer[256];
+  std::string longKey;
+  std::string_view key = keyIn(buffer, sizeof buffer, detection, hash);
+  if (key.empty()) {
+    longKey = keyOf(detection, hash);
+    key = longKey;
+  }
   Shard& shard = shardOf(key);
   std::lock_guard lock(shard.mutex);
   const auto found = shard.entries.find(key);

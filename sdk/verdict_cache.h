@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -37,12 +38,20 @@ class VerdictCache {
   };
   // Spread over shards so that instances on many threads rarely meet.
   static constexpr std::size_t kShards = 64;
+  // Looked up by a view, so that a check finds its verdict without making a
+  // string of its key.
+  struct KeyHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view key) const noexcept {
+      return std::hash<std::string_view>{}(key);
+    }
+  };
   struct Shard {
     std::mutex mutex;
-    std::unordered_map<std::string, Entry> entries;
+    std::unordered_map<std::string, Entry, KeyHash, std::equal_to<>> entries;
   };
 
-  Shard& shardOf(const std::string& key);
+  Shard& shardOf(std::string_view key);
 
   std::array<Shard, kShards> shards_;
   std::atomic<std::size_t> size_{0};
