@@ -105,6 +105,7 @@ class CurlTransport final : public HttpTransport {
   char errorWords_[CURL_ERROR_SIZE] = {};
   // The current request's state, written by the callbacks.
   bool requestSent_ = false;
+  bool resendRefused_ = false;
   bool bodyTooLarge_ = false;
   Clock::time_point lastData_{};
   HttpOutcome outcome_;
@@ -154,6 +155,15 @@ bool CurlTransport::configure() {
 // the request is about to go: from here on every wait is for data.
 int CurlTransport::onRequestReady(void* self, char*, char*, int, int) {
   auto* transport = static_cast<CurlTransport*>(self);
+  // When a kept-alive connection dies before any byte of the answer, curl
+  // sends the request once more on a new connection within the same
+  // transfer. That second request would be an attempt nobody counted: it is
+  // refused here, and the attempt fails as a connection closed before the
+  // answer, which the retry rule above the transport may repeat.
+  if (transport->requestSent_) {
+    transport->resendRefused_ = true;
+    return CURL_PREREQFUNC_ABORT;
+  }
   transport->requestSent_ = true;
   transport->lastData_ = Clock::now();
   return CURL_PREREQFUNC_OK;
@@ -200,6 +210,7 @@ std::size_t CurlTransport::onBody(char* data, std::size_t size, std::size_t coun
 HttpOutcome CurlTransport::post(const HttpRequest& request) {
   outcome_ = HttpOutcome{};
   requestSent_ = false;
+  resendRefused_ = false;
   bodyTooLarge_ = false;
   errorWords_[0] = '\0';
 
@@ -276,6 +287,10 @@ HttpOutcome CurlTransport::finish(CURLcode code, bool dataTimedOut) {
                   "no response data within " + std::to_string(settings_.dataTimeoutMs) + " ms");
   }
   if (code == CURLE_OUT_OF_MEMORY) throw std::bad_alloc();
+  if (resendRefused_) {
+    return failed(TransportFailure::ConnectionLost,
+                  "the connection closed before any byte of the answer");
+  }
   std::string words = errorWords_[0] != '\0' ? errorWords_ : curl_easy_strerror(code);
   long connectStatus = 0;
   curl_easy_getinfo(easy_, CURLINFO_HTTP_CONNECTCODE, &connectStatus);

@@ -261,6 +261,25 @@ TEST_F(CloudNetwork, ARedirectIsACloudErrorAndIsNotFollowed) {
       << ::testing::PrintToString(elsewhere.lines());
 }
 
+// A dropped request on a kept-alive connection is one failed attempt: the
+// HTTP stack does not send it again behind the retry rule's back.
+TEST_F(CloudNetwork, EachAttemptIsOneRequestAlsoWhenTheServiceDropsSome) {
+  CloudService service = startService({"--drop", "--fault-share", "0.5", "--seed", "5"});
+  CloudHost cloud(settingsFor(service.url()));
+  ASSERT_EQ(cloud.loadStatus, Status::Success);
+  const auto instance = cloud.instance();
+  int failed = 0;
+  for (int check = 0; check < 8; ++check) {
+    const CheckOutcome outcome = CloudHost::check(*instance, kDetection);
+    if (outcome.status == Status::Success) continue;
+    EXPECT_EQ(outcome.status, Status::ConnectionError);
+    ++failed;
+  }
+  service.stop();
+  EXPECT_GT(failed, 0);
+  EXPECT_EQ(service.requestCount(), 8u) << ::testing::PrintToString(service.lines());
+}
+
 TEST_F(CloudNetwork, AWrongProxyPasswordIsAConnectionErrorAndStaysHidden) {
   auto proxy = ProxyProcess::tinyproxy("scanner", "right-password");
   const auto& certs = testCertificates();
