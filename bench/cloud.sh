@@ -42,18 +42,7 @@ sdk=$bin/reference-sdk
 fpcheck=$bin/fpcheck
 fpcloud=$bin/fpcloud
 
-tmp=$(mktemp -d)
-finish() {
-  local status=$?
-  trap - EXIT INT TERM HUP
-  cloud_stop_all
-  rm -rf "$tmp"
-  exit "$status"
-}
-trap finish EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-trap 'exit 129' HUP
+cloud_begin
 
 cloud_certificates "$tmp"
 key=bench-$(openssl rand -hex 12)

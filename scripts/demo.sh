@@ -71,18 +71,7 @@ fpcheck=$bin/fpcheck
 fpcloud=$bin/fpcloud
 
 # From here on, whatever happens: stop the services, remove the directory.
-tmp=$(mktemp -d)
-finish() {
-  local status=$?
-  trap - EXIT INT TERM HUP
-  cloud_stop_all
-  rm -rf "$tmp"
-  exit "$status"
-}
-trap finish EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-trap 'exit 129' HUP
+cloud_begin
 
 # Prints a batch's results as a table of verdicts.
 verdicts() {

@@ -12,11 +12,14 @@
 #                               the URL line and sets cloud_url and cloud_pid
 #   cloud_stop PID              SIGTERM, then waits for it to end (SIGKILL
 #                               after 5 s); its log then ends with "stopped:"
-#   cloud_stop_all              cloud_stop for every service still running:
-#                               what the callers' EXIT trap runs
+#   cloud_stop_all              cloud_stop for every service still running
+#   cloud_begin                 makes the caller's temporary directory, $tmp,
+#                               and sets the traps that, however the caller
+#                               ends (an error, Ctrl-C, SIGTERM, SIGHUP),
+#                               stop every service and remove $tmp
 #
-# DIR and LOG belong to the caller's temporary directory, which the caller
-# removes; no key is ever written anywhere else.
+# DIR and LOG belong to that temporary directory; no key is ever written
+# anywhere else.
 
 cloud_pids=()
 cloud_url=
@@ -94,4 +97,20 @@ cloud_stop() {
 cloud_stop_all() {
   local pid
   for pid in "${cloud_pids[@]}"; do cloud_stop "$pid"; done
+}
+
+cloud_begin() {
+  tmp=$(mktemp -d)
+  trap cloud_finish EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  trap 'exit 129' HUP
+}
+
+cloud_finish() {
+  local status=$?
+  trap - EXIT INT TERM HUP
+  cloud_stop_all
+  rm -rf "$tmp"
+  exit "$status"
 }
