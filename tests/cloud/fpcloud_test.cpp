@@ -14,6 +14,7 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <httplib.h>
@@ -351,6 +352,23 @@ TEST_F(Fpcloud, StopsAtOnceWithAnIdleConnectionOpen) {
   EXPECT_EQ(cloud.stop(), "stopped: 1 requests, 1 connections, 0 handshakes");
   // Far below the keep-alive time-out of a minute, which it would otherwise wait.
   EXPECT_LT(Clock::now() - started, 5s);
+  EXPECT_EQ(cloud.exitCode(), 0);
+}
+
+TEST_F(Fpcloud, StopsCleanlyWhenTheStopFileAppears) {
+  TempDir control;
+  const std::string stopFile = control.file("stop");
+  auto& cloud = start({"--stop-file", stopFile});
+  ASSERT_EQ(post(body("A"))->status, 200);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(cloud.lines().back().rfind("request 1 ", 0), 0u) << "stopped before the file appeared";
+  std::ofstream(stopFile).close();
+  EXPECT_TRUE(cloud.waitFor(
+      [](const CloudService::Lines& lines) {
+        return !lines.empty() && lines.back().rfind("stopped:", 0) == 0;
+      },
+      2s));
+  EXPECT_EQ(cloud.stop(), "stopped: 1 requests, 1 connections, 0 handshakes");
   EXPECT_EQ(cloud.exitCode(), 0);
 }
 
