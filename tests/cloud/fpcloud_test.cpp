@@ -14,7 +14,6 @@
 #include <memory>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <httplib.h>
@@ -360,14 +359,12 @@ TEST_F(Fpcloud, StopsCleanlyWhenTheStopFileAppears) {
   const std::string stopFile = control.file("stop");
   auto& cloud = start({"--stop-file", stopFile});
   ASSERT_EQ(post(body("A"))->status, 200);
-  std::this_thread::sleep_for(100ms);
-  EXPECT_EQ(cloud.lines().back().rfind("request 1 ", 0), 0u) << "stopped before the file appeared";
+  const auto stopped = [](const CloudService::Lines& lines) {
+    return !lines.empty() && lines.back().rfind("stopped:", 0) == 0;
+  };
+  EXPECT_FALSE(cloud.waitFor(stopped, 200ms)) << "stopped before the file appeared";
   std::ofstream(stopFile).close();
-  EXPECT_TRUE(cloud.waitFor(
-      [](const CloudService::Lines& lines) {
-        return !lines.empty() && lines.back().rfind("stopped:", 0) == 0;
-      },
-      2s));
+  EXPECT_TRUE(cloud.waitFor(stopped, 2s));
   EXPECT_EQ(cloud.stop(), "stopped: 1 requests, 1 connections, 0 handshakes");
   EXPECT_EQ(cloud.exitCode(), 0);
 }
