@@ -1,11 +1,13 @@
 // fpcloud: the reference cloud service on loopback, for tests and the demo.
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -25,12 +27,13 @@ constexpr int kExitUsage = 2;
 const char* const kDescription =
     "The reference cloud service: answers the FP checker's check protocol from a rules file.\n"
     "Prints the URL it serves, then one line per connection, TLS handshake and request;\n"
-    "stops on SIGINT or SIGTERM with a summary line.\n"
+    "stops on SIGINT or SIGTERM (or when the --stop-file appears) with a summary line.\n"
     "Faults go to the POST requests on the endpoint, before the key, quota and body are\n"
     "looked at; the delay comes first, then the status or the dropped connection.";
 
 struct Options {
   std::string rulesFile;
+  std::string stopFile;
   ServiceSettings service;
   std::uint64_t quota = 0;
   std::uint64_t faultCount = 0;
@@ -76,7 +79,12 @@ void addOptions(CLI::App& app, Options& options) {
   app.add_flag("--fault-mix", s.faults.mix,
                "Each faulted request gets one of the given faults, at random");
   app.add_option("--seed", s.faults.seed, "Seed of the random choices")->capture_default_str();
+  app.add_option("--stop-file", options.stopFile,
+                 "Stop as on SIGTERM when this file appears (for a parent that cannot signal)");
 }
+
+// How often the stop file is looked for: a stop within a tenth of a second.
+constexpr auto kStopFilePoll = std::chrono::milliseconds(50);
 
 // Reads the rules, or says on standard error why not.
 std::optional<vfpcsdk::RuleSet> readRules(const std::string& file) {
@@ -148,8 +156,25 @@ int serve(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   });
+  // A parent that cannot send signals (a Windows program under Wine) creates
+  // the stop file instead; the watcher turns it into the same SIGTERM, so
+  // there is one way to stop.
+  std::thread stopFileWatcher;
+  if (!options.stopFile.empty()) {
+    stopFileWatcher = std::thread([&] {
+      std::error_code ignored;
+      while (!finished) {
+        if (std::filesystem::exists(options.stopFile, ignored)) {
+          kill(getpid(), SIGTERM);
+          return;
+        }
+        std::this_thread::sleep_for(kStopFilePoll);
+      }
+    });
+  }
   const bool ran = server->run();
   finished = true;
+  if (stopFileWatcher.joinable()) stopFileWatcher.join();
   // Wakes the stopper when the server ended on its own.
   pthread_kill(stopper.native_handle(), SIGTERM);
   stopper.join();

@@ -354,6 +354,21 @@ TEST_F(Fpcloud, StopsAtOnceWithAnIdleConnectionOpen) {
   EXPECT_EQ(cloud.exitCode(), 0);
 }
 
+TEST_F(Fpcloud, StopsCleanlyWhenTheStopFileAppears) {
+  TempDir control;
+  const std::string stopFile = control.file("stop");
+  auto& cloud = start({"--stop-file", stopFile});
+  ASSERT_EQ(post(body("A"))->status, 200);
+  const auto stopped = [](const CloudService::Lines& lines) {
+    return !lines.empty() && lines.back().rfind("stopped:", 0) == 0;
+  };
+  EXPECT_FALSE(cloud.waitFor(stopped, 200ms)) << "stopped before the file appeared";
+  std::ofstream(stopFile).close();
+  EXPECT_TRUE(cloud.waitFor(stopped, 2s));
+  EXPECT_EQ(cloud.stop(), "stopped: 1 requests, 1 connections, 0 handshakes");
+  EXPECT_EQ(cloud.exitCode(), 0);
+}
+
 TEST_F(Fpcloud, ComesBackOnTheSamePort) {
   auto& cloud = start();
   ASSERT_EQ(post(body("A"))->status, 200);

@@ -1,17 +1,9 @@
 #include "tests/support/cloud_service.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <stdexcept>
 
-#include "tests/support/test_paths.h"
-
-extern char** environ;
+#include "tests/support/cloud_service_process.h"
 
 namespace kesp::test {
 namespace {
@@ -22,6 +14,7 @@ constexpr auto kStartBound = std::chrono::seconds(20);
 constexpr auto kStopBound = std::chrono::seconds(20);
 
 bool isRequest(const std::string& line) { return line.rfind("request ", 0) == 0; }
+bool isStopped(const std::string& line) { return line.rfind("stopped:", 0) == 0; }
 
 // The port of a URL http(s)://host:port/path.
 int portOf(const std::string& url) {
@@ -47,33 +40,13 @@ CloudService::~CloudService() {
 }
 
 void CloudService::start() {
-  int pipeFds[2];
-  if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("fpcloud: no pipe");
-  const std::string program = executableDirectory() + "/fpcloud";
-  std::vector<std::string> argv{program};
-  argv.insert(argv.end(), arguments_.begin(), arguments_.end());
-  std::vector<char*> pointers;
-  for (auto& argument : argv) pointers.push_back(argument.data());
-  pointers.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-  pid_t child = -1;
-  const int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, pointers.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipeFds[1]);
-  if (spawned != 0) {
-    close(pipeFds[0]);
-    throw std::runtime_error("cannot start " + program);
-  }
-  child_ = child;
+  process_ = ServiceProcess::start(arguments_);
   {
     std::lock_guard lock(mutex_);
     lines_.clear();
     ended_ = false;
   }
-  reader_ = std::thread([this, fd = pipeFds[0]] { readOutput(fd); });
+  reader_ = std::thread([this] { readOutput(); });
 
   std::unique_lock lock(mutex_);
   changed_.wait_for(lock, kStartBound, [this] { return !lines_.empty() || ended_; });
@@ -86,14 +59,12 @@ void CloudService::start() {
   port_ = portOf(url_);
 }
 
-void CloudService::readOutput(int fd) {
+void CloudService::readOutput() {
   std::string pending;
-  char buffer[4096];
   for (;;) {
-    const ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    pending.append(buffer, static_cast<std::size_t>(got));
+    const std::string got = process_->read();
+    if (got.empty()) break;
+    pending += got;
     std::size_t end;
     std::lock_guard lock(mutex_);
     while ((end = pending.find('\n')) != std::string::npos) {
@@ -102,7 +73,6 @@ void CloudService::readOutput(int fd) {
     }
     changed_.notify_all();
   }
-  close(fd);
   std::lock_guard lock(mutex_);
   if (!pending.empty()) lines_.push_back(pending);
   ended_ = true;
@@ -142,30 +112,31 @@ bool CloudService::waitForRequests(std::size_t count, std::chrono::milliseconds 
       timeout);
 }
 
-std::string CloudService::stop() {
-  if (child_ > 0) {
-    kill(child_, SIGTERM);
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + kStopBound;
-    pid_t done = 0;
-    while ((done = waitpid(child_, &status, WNOHANG)) == 0 &&
-           std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    if (done == 0) {
-      // A service that does not stop is a failure of its own; it must still
-      // not outlive the test.
-      kill(child_, SIGKILL);
-      waitpid(child_, &status, 0);
-    }
-    exitCode_ = done > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    child_ = -1;
-  }
-  if (reader_.joinable()) reader_.join();
+std::string CloudService::stoppedLine() const {
   std::lock_guard lock(mutex_);
   for (auto line = lines_.rbegin(); line != lines_.rend(); ++line) {
-    if (line->rfind("stopped:", 0) == 0) return *line;
+    if (isStopped(*line)) return *line;
   }
   return {};
+}
+
+std::string CloudService::stop() {
+  if (process_ != nullptr) {
+    process_->requestStop();
+    bool ending = false;
+    {
+      std::unique_lock lock(mutex_);
+      ending = changed_.wait_for(lock, kStopBound, [this] {
+        return ended_ || std::any_of(lines_.begin(), lines_.end(), isStopped);
+      });
+    }
+    // A service that does not stop is a failure of its own; it must still
+    // not outlive the test.
+    exitCode_ = process_->finish(ending);
+  }
+  if (reader_.joinable()) reader_.join();
+  process_.reset();
+  return stoppedLine();
 }
 
 void CloudService::restart() {

@@ -1,20 +1,33 @@
 // The reference cloud service as a test starts it: bin/fpcloud (beside the
-// test program) as a child process on loopback, its output lines collected
-// as they come. The destructor stops it, so no test leaves one behind.
+// test program; for the Windows tests under Wine, the Linux build's, named by
+// the environment variable KESP_NATIVE_FPCLOUD) as a child process on
+// loopback, its output lines collected as they come. The destructor stops it,
+// so no test leaves one behind.
 #pragma once
-
-#include <sys/types.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace kesp::test {
+
+class ServiceProcess;
+
+// The loopback name a TLS service listens on and its URL names. Wine's TLS
+// server policy matches the DNS names of a certificate but not its IP
+// addresses, so the Windows tests use localhost (the test certificates name
+// both).
+#ifdef _WIN32
+inline constexpr char kTlsServiceHost[] = "localhost";
+#else
+inline constexpr char kTlsServiceHost[] = "127.0.0.1";
+#endif
 
 class CloudService {
  public:
@@ -43,11 +56,11 @@ class CloudService {
   bool waitForRequests(std::size_t count,
                        std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
 
-  // Stops the service with SIGTERM and waits for it; returns its "stopped:"
-  // line (empty when it printed none). Does nothing more when already
-  // stopped.
+  // Stops the service as SIGTERM does and waits for it; returns its
+  // "stopped:" line (empty when it printed none). Does nothing more when
+  // already stopped.
   std::string stop();
-  bool running() const { return child_ > 0; }
+  bool running() const { return process_ != nullptr; }
   // The exit code of the last run that stopped; -1 for a signal or none.
   int exitCode() const { return exitCode_; }
 
@@ -57,12 +70,13 @@ class CloudService {
 
  private:
   void start();
-  void readOutput(int fd);
+  void readOutput();
+  std::string stoppedLine() const;
 
   std::vector<std::string> arguments_;
   std::string url_;
   int port_ = 0;
-  pid_t child_ = -1;
+  std::unique_ptr<ServiceProcess> process_;
   int exitCode_ = -1;
   std::thread reader_;
   mutable std::mutex mutex_;

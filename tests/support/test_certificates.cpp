@@ -1,17 +1,13 @@
 #include "tests/support/test_certificates.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <vector>
 
+#include "tests/support/openssl_command.h"
 #include "tests/support/test_paths.h"
-
-extern char** environ;
 
 namespace kesp::test {
 namespace {
@@ -31,24 +27,11 @@ class CertificateMaker {
   // that the failure quotes.
   void openssl(std::vector<std::string> arguments) {
     const std::string log = dir_.file("openssl.log");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    arguments.insert(arguments.begin(), "openssl");
-    std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    pid_t child = 0;
-    const int spawned = posix_spawnp(&child, "openssl", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    const bool ok = spawned == 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
-                    WEXITSTATUS(status) == 0;
+    const bool ok = runOpenssl(arguments, log) == 0;
     if (ok) return;
-    std::string command;
+    std::string command = "openssl ";
     for (const auto& argument : arguments) command += argument + " ";
-    std::ifstream in(log);
+    std::ifstream in{std::filesystem::path(std::u8string(log.begin(), log.end()))};
     throw std::runtime_error("test certificates: '" + command + "' failed: " +
                              std::string(std::istreambuf_iterator<char>(in), {}));
   }

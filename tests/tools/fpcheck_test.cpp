@@ -15,10 +15,8 @@
 #include "tests/tools/reference_sdk_directory.h"
 #include "tests/tools/run_program.h"
 
-#ifndef _WIN32
 #include "tests/support/cloud_service.h"
 #include "tests/support/test_certificates.h"
-#endif
 
 namespace kesp::test {
 namespace {
@@ -485,9 +483,7 @@ TEST(FpcheckExamples, GiveTheVerdictsTheRulesSay) {
   EXPECT_EQ(verdicts, (std::vector<Json>{true, false, true, false, true, false}));
 }
 
-// --- through the cloud service (Linux: fpcloud) ------------------------------
-
-#ifndef _WIN32
+// --- through the cloud service (fpcloud; under Wine the Linux build's) -------
 
 // A rules file for fpcloud, and the checks fpcheck sends it.
 class FpcheckCloud : public Fpcheck {
@@ -506,7 +502,8 @@ class FpcheckCloud : public Fpcheck {
 TEST_F(FpcheckCloud, ChecksOverHttpsWithTheApiKeyAndNeverPrintsIt) {
   const TestCertificates& certificates = testCertificates();
   CloudService cloud({"--rules", rules, "--tls-cert", certificates.server.cert, "--tls-key",
-                      certificates.server.key, "--api-key", "key-SECRET-1"});
+                      certificates.server.key, "--api-key", "key-SECRET-1", "--listen",
+                      kTlsServiceHost});
   const ProgramRun result = checkThrough(cloud.url(), {"--api-key", "key-SECRET-1", "--cert",
                                                        certificates.caFile, "--client-id", "c-1",
                                                        "--client-tag", "t-1"});
@@ -566,7 +563,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FpcheckCloud, AnUntrustedCertificateSaysToGiveTheCa) {
   const TestCertificates& certificates = testCertificates();
   CloudService cloud({"--rules", rules, "--tls-cert", certificates.server.cert, "--tls-key",
-                      certificates.server.key});
+                      certificates.server.key, "--listen", kTlsServiceHost});
   const ProgramRun result = checkThrough(cloud.url(), {"--cert", certificates.otherCaFile});
   EXPECT_EQ(result.exitCode, 1);
   const std::vector<Json> lines = jsonLines(result.out);
@@ -575,8 +572,6 @@ TEST_F(FpcheckCloud, AnUntrustedCertificateSaysToGiveTheCa) {
   EXPECT_EQ(lines[0]["hint"], "the service's certificate is not trusted: give --cert with the CA "
                               "that signed it (a PEM file or a hashed directory)");
 }
-
-#endif
 
 }  // namespace
 }  // namespace kesp::test
