@@ -4,6 +4,7 @@
 // that the data time-out is exact to the millisecond (curl's low-speed limit
 // counts whole seconds).
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <openssl/crypto.h>
 
 #include <algorithm>
@@ -123,6 +124,12 @@ bool CurlTransport::configure() {
   // Redirects are never followed: the API key would travel with them.
   set(CURLOPT_FOLLOWLOCATION, 0L);
   set(CURLOPT_CONNECTTIMEOUT_MS, clampMs(settings_.connectTimeoutMs));
+  // A name lookup runs on a thread of curl's own, and by default curl waits
+  // for it to end even after the connect time-out: a resolver that does not
+  // answer would hold the host's thread for as long as the system's lookup
+  // takes. With this, curl leaves the thread to finish and clean up by
+  // itself (see pinCurl below).
+  set(CURLOPT_QUICK_EXIT, 1L);
   set(CURLOPT_ERRORBUFFER, errorWords_);
   // Peer and host name are always verified; these are libcurl's defaults,
   // stated so that no reader wonders.
@@ -350,6 +357,18 @@ HttpOutcome CurlTransport::finish(CURLcode code, bool dataTimedOut) {
   }
 }
 
+// A lookup thread that curl left behind (CURLOPT_QUICK_EXIT) may still run
+// libcurl's code after the SDK and the libraries it brought are unloaded: so
+// libcurl, once loaded, stays mapped for the life of the process.
+void pinCurl() noexcept {
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<void*>(&curl_easy_init), &info) == 0 || info.dli_fname == nullptr) {
+    return;
+  }
+  // The reference RTLD_NODELETE takes is never given back, on purpose.
+  static_cast<void>(::dlopen(info.dli_fname, RTLD_NOLOAD | RTLD_NODELETE | RTLD_NOW));
+}
+
 }  // namespace
 
 std::unique_ptr<HttpTransport> makeHttpTransport(const TransportSettings& settings, std::string&) {
@@ -362,8 +381,11 @@ bool haveNetworkTransport(std::string&) { return true; }
 
 HttpStackHold::HttpStackHold() {
   std::lock_guard lock(stackMutex);
-  if (stackHolds == 0 && curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-    throw std::runtime_error("libcurl cannot initialize");
+  if (stackHolds == 0) {
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+      throw std::runtime_error("libcurl cannot initialize");
+    }
+    pinCurl();
   }
   ++stackHolds;
 }
