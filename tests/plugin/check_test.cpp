@@ -110,6 +110,23 @@ class Check : public ::testing::Test {
     }
     return status;
   }
+  // A file check of a path the default file operations cannot open fails,
+  // with their two lines and the plug-in's, and reaches no SDK.
+  void expectTheDefaultFileOperationsCannotOpen(const std::string& path) {
+    auto input = fileInput();
+    ASSERT_EQ(input->setDetectionName("EICAR"), Status::Success);
+    ASSERT_EQ(input->setPath(path.c_str()), Status::Success);
+    host.log.clear();
+    EXPECT_EQ(check(*input), Status::Error);
+    EXPECT_EQ(host.log.texts(0),
+              (std::vector<std::string>{
+                  "(Default FOPS) Error in 'open' function (filename '" + path +
+                      "', access '0', flags '0')",
+                  "(Default FOPS) Error in 'size' function (filename '" + path +
+                      "'), cannot open handle",
+                  "FP checker error: Failed to get the size of " + path}));
+    EXPECT_TRUE(FakeSdk::instance().detections().empty());
+  }
 
   PluginHost host;
   HostPtr<fp::CheckerV1> checker;
@@ -246,19 +263,7 @@ TEST_F(Check, TheDefaultFileOperationsMeasureTheRealFile) {
 TEST_F(Check, AMissingFileFailsThroughTheDefaultFileOperations) {
   TempDir directory;
   const std::string path = directory.file("missing.bin");
-  auto input = fileInput();
-  ASSERT_EQ(input->setDetectionName("EICAR"), Status::Success);
-  ASSERT_EQ(input->setPath(path.c_str()), Status::Success);
-  host.log.clear();
-  EXPECT_EQ(check(*input), Status::Error);
-  EXPECT_EQ(host.log.texts(0),
-            (std::vector<std::string>{
-                "(Default FOPS) Error in 'open' function (filename '" + path +
-                    "', access '0', flags '0')",
-                "(Default FOPS) Error in 'size' function (filename '" + path +
-                    "'), cannot open handle",
-                "FP checker error: Failed to get the size of " + path}));
-  EXPECT_TRUE(FakeSdk::instance().detections().empty());
+  expectTheDefaultFileOperationsCannotOpen(path);
 }
 
 TEST_F(Check, AFileHeldOpenElsewhereFailsThroughTheDefaultFileOperations) {
@@ -273,18 +278,7 @@ TEST_F(Check, AFileHeldOpenElsewhereFailsThroughTheDefaultFileOperations) {
   ASSERT_NE(holder, nullptr);
   const plx::ScopeGuard releaseHolder([&] { others.releaseFopsFile(holder); });
   ASSERT_TRUE(holder->open(kesp::FopsOpenRead, 0));
-  auto input = fileInput();
-  ASSERT_EQ(input->setDetectionName("EICAR"), Status::Success);
-  ASSERT_EQ(input->setPath(path.c_str()), Status::Success);
-  host.log.clear();
-  EXPECT_EQ(check(*input), Status::Error);
-  EXPECT_EQ(host.log.texts(0),
-            (std::vector<std::string>{
-                "(Default FOPS) Error in 'open' function (filename '" + path +
-                    "', access '0', flags '0')",
-                "(Default FOPS) Error in 'size' function (filename '" + path +
-                    "'), cannot open handle",
-                "FP checker error: Failed to get the size of " + path}));
+  expectTheDefaultFileOperationsCannotOpen(path);
 }
 
 TEST_F(Check, ASizeGivenForAFileThatDoesNotExistGivesAVerdict) {
