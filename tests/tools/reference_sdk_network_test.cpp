@@ -29,8 +29,7 @@
 #include "tests/support/cloud_service.h"
 #include "tests/support/test_certificates.h"
 #include "tests/tools/reference_sdk_directory.h"
-#include "tests/tools/reference_sdk_library.h"
-#include "tests/tools/sdk_log_recorder.h"
+#include "tests/tools/sdk_object_test.h"
 
 namespace kesp::test {
 namespace {
@@ -161,28 +160,14 @@ fpcsdk::FPCConfig networkConfig(const std::string& url, std::uint32_t attempts =
 }
 
 fpcsdk::DetectionInput detection(const std::string& name, const std::string& hash = "") {
-  fpcsdk::DetectionInput input;
-  input.detectionName = name;
-  input.hash = hash;
-  input.filePath = "/home/alice/invoice.pdf";
-  input.fileSize = 1234;
-  return input;
+  return fileDetection(name, hash, "/home/alice/invoice.pdf");
 }
 
-class SdkNetwork : public ::testing::Test {
+class SdkNetwork : public SdkObjectTest {
  protected:
-  SdkNetwork() : copy(std::nullopt), sdk(copy.library()), fpc(sdk.create(&log)) {}
+  SdkNetwork() : SdkObjectTest(std::nullopt) {}
 
-  void TearDown() override {
-    for (fpcsdk::FPCInstance* instance : instances) EXPECT_EQ(fpc->destroyFpcInstance(instance), Ok);
-  }
-
-  fpcsdk::FPCInstance& instance() {
-    fpcsdk::FPCInstance* made = nullptr;
-    EXPECT_EQ(fpc->createFpcInstance(&made), Ok);
-    instances.push_back(made);
-    return *made;
-  }
+  fpcsdk::FPCInstance& instance() { return *newInstance(); }
 
   // The code of one check; the verdict in falsePositive.
   std::int32_t check(fpcsdk::FPCInstance& on, const fpcsdk::DetectionInput& input) {
@@ -199,11 +184,6 @@ class SdkNetwork : public ::testing::Test {
   }
 
   ScriptedService service;
-  ReferenceSdkCopy copy;
-  SdkLogRecorder log;
-  Sdk sdk;
-  Sdk::FpcPtr fpc;
-  std::vector<fpcsdk::FPCInstance*> instances;
   bool falsePositive = false;
 };
 

@@ -15,8 +15,7 @@
 #include "sdk/sdk_codes.h"
 #include "sdk_bridge/fpcsdk.h"
 #include "tests/tools/reference_sdk_directory.h"
-#include "tests/tools/reference_sdk_library.h"
-#include "tests/tools/sdk_log_recorder.h"
+#include "tests/tools/sdk_object_test.h"
 
 namespace kesp::test {
 namespace {
@@ -44,43 +43,19 @@ fpcsdk::FPCConfig goodConfig() {
 }
 
 fpcsdk::DetectionInput detection(const std::string& name, const std::string& hash = "") {
-  fpcsdk::DetectionInput input;
-  input.detectionName = name;
-  input.hash = hash;
-  input.filePath = "/scan/file.bin";
-  input.fileSize = 1234;
-  return input;
+  return fileDetection(name, hash, "/scan/file.bin");
 }
 
 // A copy of the SDK with the test rules, one SDK object over a recording log.
-class ReferenceSdk : public ::testing::Test {
+class ReferenceSdk : public SdkObjectTest {
  protected:
-  explicit ReferenceSdk(const std::optional<std::string>& rules = kRules)
-      : copy(rules), sdk(copy.library()), fpc(sdk.create(&log)) {}
+  explicit ReferenceSdk(const std::optional<std::string>& rules = kRules) : SdkObjectTest(rules) {}
 
   bool verdictOf(fpcsdk::FPCInstance& instance, const fpcsdk::DetectionInput& input) {
     bool falsePositive = false;
     EXPECT_EQ(instance.checkDetection(input, &falsePositive), Ok) << input.detectionName;
     return falsePositive;
   }
-
-  // An instance of the initialized SDK object, destroyed after the test body.
-  fpcsdk::FPCInstance* newInstance() {
-    fpcsdk::FPCInstance* instance = nullptr;
-    EXPECT_EQ(fpc->createFpcInstance(&instance), Ok);
-    instances.push_back(instance);
-    return instance;
-  }
-
-  void TearDown() override {
-    for (fpcsdk::FPCInstance* instance : instances) EXPECT_EQ(fpc->destroyFpcInstance(instance), Ok);
-  }
-
-  ReferenceSdkCopy copy;
-  SdkLogRecorder log;
-  Sdk sdk;
-  Sdk::FpcPtr fpc;
-  std::vector<fpcsdk::FPCInstance*> instances;
 };
 
 class ReferenceSdkWithoutRules : public ReferenceSdk {
