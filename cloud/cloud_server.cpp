@@ -139,6 +139,14 @@ void CloudServer::routeEverything() {
   server_->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
     current = {++requests_, Clock::now(), nullptr, false};
     if (expectsBody(request.method)) return httplib::Server::HandlerResponse::Unhandled;
+    // The library reads no body for these methods: were one sent, its bytes
+    // would be taken for the next request, so the connection ends after the
+    // answer.
+    const bool bodySent = request.has_header("Transfer-Encoding") ||
+                          (request.has_header("Content-Length") &&
+                           request.get_header_value("Content-Length") != "0");
+    if (bodySent && !request.remote_addr.empty())
+      endAfterAnswer(request.remote_addr, request.remote_port, boundPort_);
     if (request.path != settings_.path) {
       answer(response, 404, errorText(404, settings_.maxBody));
     } else {

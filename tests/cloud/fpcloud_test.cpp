@@ -344,6 +344,19 @@ TEST_F(Fpcloud, CutsOffASlowClientWithoutHoldingOthersUp) {
   EXPECT_EQ(post(body("A"))->status, 200);
 }
 
+TEST_F(Fpcloud, EndsTheConnectionAfterABodyItDoesNotRead) {
+  auto& cloud = start();
+  RawConnection raw(cloud.port());
+  ASSERT_TRUE(raw.connected);
+  // A GET's body is not read; here it looks like the start of a request.
+  const std::string get = "GET /v1/check HTTP/1.1\r\nHost: x\r\nContent-Length: 12\r\n\r\nPOST / HTTP/";
+  ASSERT_EQ(send(raw.fd, get.data(), get.size(), MSG_NOSIGNAL), static_cast<ssize_t>(get.size()));
+  EXPECT_TRUE(raw.closedWithin(3s));
+  EXPECT_EQ(cloud.stop(), "stopped: 1 requests, 1 connections, 0 handshakes");
+  ASSERT_EQ(cloud.requestLines().size(), 1u);
+  expectRequestLine(cloud.requestLines()[0], "request 1 GET /v1/check 405", "");
+}
+
 TEST_F(Fpcloud, StopsAtOnceWithAnIdleConnectionOpen) {
   auto& cloud = start();
   ASSERT_EQ(post(body("A"))->status, 200);
