@@ -36,11 +36,7 @@ done
 
 echo "== Building Release (-O2) into $build: fpcheck, the plug-in, the reference SDK, fpcloud"
 cmake --preset bench -B "$build" -DKESP_BUILD_TOOLS=ON -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" >/dev/null
-cmake --build "$build" --target fpcheck fpcloud -j2 >/dev/null
-bin=$build/bin
-sdk=$bin/reference-sdk
-fpcheck=$bin/fpcheck
-fpcloud=$bin/fpcloud
+cloud_build "$build"
 
 cloud_begin
 
@@ -158,19 +154,22 @@ cloud_stop "$cloud_pid"
 col() { cut -d' ' -f"$1" "$2" | median; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 verdict() { awk -v r="$1" -v t="$2" 'BEGIN { print (r >= t ? "met" : "MISSED") }'; }
+# One row for J: the rates of clients A and B (medians), their ratio against
+# the target, the p50/p99 of each, and an extra column.
+compare_row() {
+  local jobs=$1 a=$tmp/$2-$1 b=$tmp/$3-$1 target=$4 extra=${5:-}
+  local r
+  r=$(ratio "$(col 1 "$a")" "$(col 1 "$b")")
+  say "$(printf '%-3s %12s %12s %6s %7s   %-17s %-17s %s' "$jobs" "$(col 1 "$a")" "$(col 1 "$b")" \
+    "$r" "$(verdict "$r" "$target")" "$(col 2 "$a")/$(col 3 "$a") ms" "$(col 2 "$b")/$(col 3 "$b") ms" \
+    "$extra")"
+}
 
 say "load:     $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) at the end"
 say ""
 say "== fpcheck batch against wrk, same service, same request ($rounds rounds, medians; $checks checks per batch, ${wrk_seconds} s per wrk run)"
 say "$(printf '%-3s %12s %12s %6s %7s   %-17s %-17s' J 'fpcheck/s' 'wrk/s' ratio '>=0.8' 'fpcheck p50/p99' 'wrk p50/p99')"
-for jobs in $jobs_list; do
-  f=$(col 1 "$tmp/fpcheck-$jobs")
-  w=$(col 1 "$tmp/wrk-$jobs")
-  r=$(ratio "$f" "$w")
-  say "$(printf '%-3s %12s %12s %6s %7s   %-17s %-17s' "$jobs" "$f" "$w" "$r" "$(verdict "$r" 0.8)" \
-    "$(col 2 "$tmp/fpcheck-$jobs")/$(col 3 "$tmp/fpcheck-$jobs") ms" \
-    "$(col 2 "$tmp/wrk-$jobs")/$(col 3 "$tmp/wrk-$jobs") ms")"
-done
+for jobs in $jobs_list; do compare_row "$jobs" fpcheck wrk 0.8; done
 say ""
 say "== TLS handshakes and requests the service counted, per run (target: handshakes == J for fpcheck)"
 say "$(printf '%-8s %-3s %10s %10s' client J handshakes requests)"
@@ -186,13 +185,8 @@ say ""
 say "== Cached verdicts against the offline decider ($rounds rounds, medians; $cached_checks checks, 16 distinct hashes)"
 say "$(printf '%-3s %12s %12s %6s %7s   %-17s %-17s %s' J 'cached/s' 'offline/s' ratio '>=0.9' 'cached p50/p99' 'offline p50/p99' 'requests served')"
 for jobs in $jobs_list; do
-  c=$(col 1 "$tmp/cached-$jobs")
-  o=$(col 1 "$tmp/offline-$jobs")
-  r=$(ratio "$c" "$o")
-  served=$(awk -v j="$jobs" '$1 == j { printf "%s%s", sep, $2; sep = "," }' "$tmp/cached-served")
-  say "$(printf '%-3s %12s %12s %6s %7s   %-17s %-17s %s' "$jobs" "$c" "$o" "$r" "$(verdict "$r" 0.9)" \
-    "$(col 2 "$tmp/cached-$jobs")/$(col 3 "$tmp/cached-$jobs") ms" \
-    "$(col 2 "$tmp/offline-$jobs")/$(col 3 "$tmp/offline-$jobs") ms" "$served")"
+  compare_row "$jobs" cached offline 0.9 \
+    "$(awk -v j="$jobs" '$1 == j { printf "%s%s", sep, $2; sep = "," }' "$tmp/cached-served")"
 done
 say ""
 say "(also in $out)"

@@ -62,13 +62,7 @@ fi
 build=${KESP_DEMO_BUILD:-build/linux}
 echo "== Building the plug-in, the reference SDK, fpcheck and fpcloud ($build)"
 [ -f "$build/CMakeCache.txt" ] || cmake --preset linux -B "$build" >/dev/null
-# fpcheck depends on the plug-in and the reference SDK, so this builds all four.
-cmake --build "$build" --target fpcheck fpcloud -j2 >/dev/null
-
-bin=$build/bin
-sdk=$bin/reference-sdk
-fpcheck=$bin/fpcheck
-fpcloud=$bin/fpcloud
+cloud_build "$build"
 
 # From here on, whatever happens: stop the services, remove the directory.
 cloud_begin

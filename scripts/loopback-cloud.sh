@@ -13,6 +13,10 @@
 #   cloud_stop PID              SIGTERM, then waits for it to end (SIGKILL
 #                               after 5 s); its log then ends with "stopped:"
 #   cloud_stop_all              cloud_stop for every service still running
+#   cloud_build DIR             builds fpcheck (and with it the plug-in and
+#                               the reference SDK) and fpcloud in the
+#                               configured build directory DIR; sets sdk,
+#                               fpcheck and fpcloud to what it built
 #   cloud_begin                 makes the caller's temporary directory, $tmp,
 #                               and sets the traps that, however the caller
 #                               ends (an error, Ctrl-C, SIGTERM, SIGHUP),
@@ -57,6 +61,13 @@ EOF
     -set_serial "0x$(openssl rand -hex 8)" -days 1 \
     -extfile "$dir/openssl.cnf" -extensions server -out "$dir/server.pem" 2>/dev/null
   rm -f "$dir/ca.key" "$dir/server.csr"
+}
+
+cloud_build() {
+  cmake --build "$1" --target fpcheck fpcloud -j2 >/dev/null
+  sdk=$1/bin/reference-sdk
+  fpcheck=$1/bin/fpcheck
+  fpcloud=$1/bin/fpcloud
 }
 
 cloud_start() {
