@@ -50,6 +50,16 @@ std::string errorText(int status, std::size_t maxBody) {
   }
 }
 
+// The path a request names. A server must take a target in absolute form
+// ("https://host:port/v1/check") as well (RFC 9112, 3.2.2), and Wine's
+// WinHTTP sends that form even through a proxy's CONNECT tunnel.
+std::string pathOf(const httplib::Request& request) {
+  const auto scheme = request.path.find("://");
+  if (scheme == std::string::npos || request.path.find('/') < scheme) return request.path;
+  const auto path = request.path.find('/', scheme + 3);
+  return path == std::string::npos ? "/" : request.path.substr(path);
+}
+
 // A path in a log line: percent-decoded by the library, so it could hold a
 // line end; anything unprintable is shown as '?'.
 std::string printable(const std::string& text) {
@@ -147,7 +157,7 @@ void CloudServer::routeEverything() {
                            request.get_header_value("Content-Length") != "0");
     if (bodySent && !request.remote_addr.empty())
       endAfterAnswer(request.remote_addr, request.remote_port, boundPort_);
-    if (request.path != settings_.path) {
+    if (pathOf(request) != settings_.path) {
       answer(response, 404, errorText(404, settings_.maxBody));
     } else {
       response.set_header("Allow", "POST");
@@ -181,7 +191,7 @@ void CloudServer::routeEverything() {
 }
 
 void CloudServer::handleEndpoint(const httplib::Request& request, httplib::Response& response) {
-  if (request.path != settings_.path) return answer(response, 404, errorText(404, settings_.maxBody));
+  if (pathOf(request) != settings_.path) return answer(response, 404, errorText(404, settings_.maxBody));
   if (request.method != "POST") {
     response.set_header("Allow", "POST");
     return answer(response, 405, "the method must be POST");

@@ -189,7 +189,7 @@ class WinHttpTransport final : public HttpTransport {
                                 DWORD length);
   void beforeSending(HINTERNET request);
   HttpOutcome failure(DWORD error);
-  DWORD proxyRefusal(HINTERNET request) const;
+  DWORD proxyRefusal(HINTERNET request, DWORD error) const;
   HttpOutcome readResponse(HINTERNET request);
 
   TransportSettings settings_;
@@ -309,14 +309,26 @@ void WinHttpTransport::beforeSending(HINTERNET request) {
 
 // The proxy's answer to CONNECT when it refused the tunnel (its 407
 // included), 0 otherwise: WinHTTP keeps that answer as the request's status
-// and then fails the handshake that was never possible.
-DWORD WinHttpTransport::proxyRefusal(HINTERNET request) const {
+// and then fails the handshake that was never possible. Wine's WinHTTP keeps
+// it too but will not give it before a response came
+// (ERROR_WINHTTP_INCORRECT_HANDLE_STATE); there a handshake through the
+// proxy that fails at once with a channel error and no certificate fault is
+// taken for a refused tunnel (kUnreadableRefusal): TLS never began, as the
+// proxy's HTTP answer is no handshake.
+constexpr DWORD kUnreadableRefusal = ~DWORD{0};
+
+DWORD WinHttpTransport::proxyRefusal(HINTERNET request, DWORD error) const {
   if (settings_.proxy.empty() || !secure_ || requestSent_) return 0;
   DWORD status = 0;
   DWORD size = sizeof status;
   if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
-    return 0;
+    const bool atOnce = std::chrono::steady_clock::now() - started_ <
+                        std::chrono::milliseconds(settings_.connectTimeoutMs);
+    return ::GetLastError() == ERROR_WINHTTP_INCORRECT_HANDLE_STATE &&
+                   error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR && secureFlags_ == 0 && atOnce
+               ? kUnreadableRefusal
+               : 0;
   }
   return status >= 300 ? status : 0;
 }
@@ -417,11 +429,14 @@ HttpOutcome WinHttpTransport::post(const HttpRequest& request) {
     const DWORD error = ::GetLastError();
     if (certificateRefused_) {
       handle.handle = nullptr;  // closed by the check
-    } else if (const DWORD refusal = proxyRefusal(handle.handle); refusal != 0) {
+    } else if (const DWORD refusal = proxyRefusal(handle.handle, error); refusal != 0) {
       HttpOutcome outcome = std::move(outcome_);
       outcome_ = HttpOutcome{};
       outcome.failure = TransportFailure::Proxy;
-      outcome.words = "the proxy answered " + std::to_string(refusal) + " to CONNECT";
+      outcome.words = refusal == kUnreadableRefusal
+                          ? "the proxy refused the tunnel (no TLS handshake through it: "
+                            "ERROR_WINHTTP_SECURE_CHANNEL_ERROR (12157))"
+                          : "the proxy answered " + std::to_string(refusal) + " to CONNECT";
       return outcome;
     }
     return failure(error);

@@ -176,7 +176,14 @@ TEST_F(Fpcloud, AnswersOtherMethodsAndPaths) {
   const auto put = client->Put("/v1/check", body("A"), "application/json");
   const auto elsewhere = post(body("A"), {}, "/v2/check");
   const auto getElsewhere = client->Get("/");
-  ASSERT_TRUE(get && put && elsewhere && getElsewhere);
+  // The endpoint in absolute form, as Wine's WinHTTP names it through a tunnel.
+  const std::string origin = "http://127.0.0.1:" + std::to_string(cloud.port());
+  const auto absolute = post(body("Adware.Toolbar.Search"), {}, origin + "/v1/check");
+  const auto absoluteElsewhere = post(body("A"), {}, origin + "/v2/check");
+  ASSERT_TRUE(get && put && elsewhere && getElsewhere && absolute && absoluteElsewhere);
+  EXPECT_EQ(absolute->status, 200);
+  EXPECT_EQ(absolute->body, R"({"falsePositive":true})");
+  EXPECT_EQ(absoluteElsewhere->status, 404);
   EXPECT_EQ(get->status, 405);
   EXPECT_EQ(get->get_header_value("Allow"), "POST");
   EXPECT_EQ(put->status, 405);
