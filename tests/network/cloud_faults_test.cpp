@@ -315,6 +315,18 @@ TEST_F(CloudNetwork, AProxyChangedOnTheFlyTakesTheNextCheck) {
       << ::testing::PrintToString(cloud.errors());
   EXPECT_EQ(first.countLines("CONNECT " + target), 1u) << ::testing::PrintToString(first.logLines());
 
+#ifdef _WIN32
+  // A SOCKS proxy, which WinHTTP cannot use, is refused with the reason.
+  cloud.host.log.clear();
+  const std::string socks = "socks5://127.0.0.1:1080";
+  EXPECT_EQ(cloud.setProxy(socks), Status::Error);
+  EXPECT_EQ(cloud.errors(),
+            (std::vector<std::string>{
+                "[fpcsdk] Invalid proxy '" + socks + "': WinHTTP, the HTTP stack of this build, "
+                "cannot use socks5 proxies; give an http proxy",
+                "Failed to set on-the-fly proxy '" + socks + "' with certificate path '" +
+                    settings.certificatePath + "' in VFPC SDK library: invalid parameters"}));
+#endif
   ASSERT_EQ(cloud.setProxy(secondProxy), Status::Success);
   ASSERT_EQ(CloudHost::check(*instance, kDetection).status, Status::Success);
   EXPECT_EQ(first.countLines("CONNECT " + target), 1u) << "the old proxy saw the second check";
