@@ -13,6 +13,7 @@
 
 #include "tests/support/cloud_service_process.h"
 #include "tests/support/test_paths.h"
+#include "tests/support/win32_text.h"
 #include "tests/support/unix_program.h"
 
 namespace kesp::test {
@@ -20,10 +21,6 @@ namespace {
 
 constexpr char kFpcloudVariable[] = "KESP_NATIVE_FPCLOUD";
 constexpr auto kReadPoll = std::chrono::milliseconds(5);
-
-std::wstring wide(const std::string& text) {
-  return std::filesystem::path(std::u8string(text.begin(), text.end())).wstring();
-}
 
 std::string nativeFpcloud() {
   const char* path = std::getenv(kFpcloudVariable);

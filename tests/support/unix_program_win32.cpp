@@ -9,31 +9,10 @@
 #include <thread>
 
 #include "tests/support/test_paths.h"
+#include "tests/support/win32_text.h"
 
 namespace kesp::test {
 namespace {
-
-std::wstring wide(const std::string& text) {
-  return std::filesystem::path(std::u8string(text.begin(), text.end())).wstring();
-}
-
-// One argument quoted so that the command-line split gives it back:
-// backslashes are literal unless they precede a quote.
-std::wstring quoted(const std::wstring& argument) {
-  std::wstring result = L"\"";
-  std::size_t backslashes = 0;
-  for (wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    result.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    backslashes = 0;
-    result += c;
-  }
-  result.append(backslashes * 2, L'\\');
-  return result + L"\"";
-}
 
 bool isWindowsPath(const std::string& argument) {
   return argument.size() > 3 && argument[1] == ':' && (argument[2] == '\\' || argument[2] == '/');

@@ -10,41 +10,16 @@
 #include <thread>
 
 #include "tests/support/test_paths.h"
+#include "tests/support/win32_text.h"
 #include "tests/tools/run_program.h"
 
 namespace kesp::test {
 
 namespace {
 
-std::wstring wide(const std::string& text) {
-  return std::filesystem::path(std::u8string(text.begin(), text.end())).wstring();
-}
-
 std::string readAll(const std::string& path) {
   std::ifstream file(std::filesystem::path(wide(path)), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-// One argument quoted so that the child's CommandLineToArgvW gives it back:
-// backslashes are literal unless they precede a quote.
-std::wstring quoted(const std::wstring& argument) {
-  std::wstring result = L"\"";
-  std::size_t backslashes = 0;
-  for (wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    if (c == L'"') {
-      result.append(backslashes * 2 + 1, L'\\');
-    } else {
-      result.append(backslashes, L'\\');
-    }
-    backslashes = 0;
-    result += c;
-  }
-  result.append(backslashes * 2, L'\\');
-  return result + L"\"";
 }
 
 HANDLE openInheritable(const std::string& path, DWORD access, DWORD disposition) {
