@@ -168,6 +168,12 @@ class SdkNetwork : public SdkObjectTest {
   SdkNetwork() : SdkObjectTest(std::nullopt) {}
 
   fpcsdk::FPCInstance& instance() { return *newInstance(); }
+  // The one error line so far begins with prefix (the rest is the transport's own words).
+  void expectOneErrorLineStartingWith(const std::string& prefix) const {
+    const auto errors = log.texts(0);
+    ASSERT_EQ(errors.size(), 1u) << ::testing::PrintToString(errors);
+    EXPECT_EQ(errors[0].rfind(prefix, 0), 0u) << errors[0];
+  }
 
   // The code of one check; the verdict in falsePositive.
   std::int32_t check(fpcsdk::FPCInstance& on, const fpcsdk::DetectionInput& input) {
@@ -359,12 +365,8 @@ TEST_F(SdkNetwork, NothingListeningIsAConnectionErrorAfterEveryAttempt) {
   ASSERT_EQ(attempts.size(), 3u);
   EXPECT_EQ(attempts[0].rfind("Attempt 1 of 3 for 'Trojan.A': connection refused: ", 0), 0u)
       << attempts[0];
-  ASSERT_EQ(log.texts(0).size(), 1u);
-  EXPECT_EQ(log.texts(0)[0].rfind("Check 'Trojan.A' size 1234 failed after 3 attempt(s): "
-                                  "connection refused: ",
-                                  0),
-            0u)
-      << log.texts(0)[0];
+  expectOneErrorLineStartingWith("Check 'Trojan.A' size 1234 failed after 3 attempt(s): "
+                                 "connection refused: ");
 }
 
 // --- the breaker --------------------------------------------------------------
@@ -607,12 +609,8 @@ TEST_F(SdkTls, ACertificateOutsideThePathIsACertificateErrorWithoutRetry) {
   EXPECT_EQ(check(instance(), detection("Trojan.A")), CertificateError);
   EXPECT_EQ(attemptLines().size(), 1u);
   EXPECT_EQ(cloud->requestCount(), 0u) << "nothing is sent over an untrusted connection";
-  ASSERT_EQ(log.texts(0).size(), 1u);
-  EXPECT_EQ(log.texts(0)[0].rfind("Check 'Trojan.A' size 1234 failed after 1 attempt(s): TLS "
-                                  "failure: ",
-                                  0),
-            0u)
-      << log.texts(0)[0];
+  expectOneErrorLineStartingWith("Check 'Trojan.A' size 1234 failed after 1 attempt(s): TLS "
+                                 "failure: ");
 }
 
 }  // namespace
