@@ -56,7 +56,7 @@ say "load:     $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) at the start"
 
 # --- The request -----------------------------------------------------------
 # One request line of fpcheck, and the body and headers the SDK makes of it
-# (sdk/cloud_protocol.cpp: a JSON object, so its fields in name order; the
+# (reference/sdk/cloud_protocol.cpp: a JSON object, so its fields in name order; the
 # host data is fpcheck's default). The file's size goes into the body, so it is read here.
 file=examples/files/invoice.txt
 detection=Trojan.Script.Phish

@@ -62,8 +62,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/README.md
               ${PROJECT_SOURCE_DIR}/packaging/THIRD-PARTY-NOTICES
               ${PROJECT_SOURCE_DIR}/CHANGELOG.md
         DESTINATION ${KESP_DOC_DESTINATION})
+# docs/README.md describes the source folder and would overwrite the
+# package's README above.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${KESP_DOC_DESTINATION}
-        FILES_MATCHING PATTERN "*.md")
+        FILES_MATCHING PATTERN "*.md" PATTERN "README.md" EXCLUDE)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/host ${PROJECT_SOURCE_DIR}/examples/files
         DESTINATION ${KESP_EXAMPLES_DESTINATION})
 

@@ -7,7 +7,7 @@
 #include "foundation/scope_guard.h"
 #include "plugin/checker_instance.h"
 #include "plugin/plugin_info.h"
-#include "plugin/plugin_log.h"
+#include "foundation/plugin_log.h"
 
 namespace kesp::plugins::fpchecker {
 

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "foundation/boundary.h"
-#include "plugin/plugin_log.h"
+#include "foundation/plugin_log.h"
 #include "sdk_bridge/sdk_loader.h"
 
 namespace kesp::plugins::fpchecker {

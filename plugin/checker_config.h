@@ -7,7 +7,7 @@
 
 #include "foundation/logger.h"
 #include "kesp/checker.h"
-#include "plugin/generic_data_entry.h"
+#include "foundation/generic_data_entry.h"
 
 namespace kesp::plugins::fpchecker {
 

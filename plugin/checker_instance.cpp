@@ -4,7 +4,7 @@
 
 #include "foundation/boundary.h"
 #include "foundation/scope_guard.h"
-#include "plugin/plugin_log.h"
+#include "foundation/plugin_log.h"
 #include "sdk_bridge/sdk_instance.h"
 #include "sdk_bridge/sdk_loader.h"
 

@@ -6,7 +6,7 @@
 #include "plugin/checker.h"
 #include "plugin/plugin_info.h"
 #include "plugin/plugin_input.h"
-#include "plugin/plugin_log.h"
+#include "foundation/plugin_log.h"
 
 namespace kesp::plugins::fpchecker {
 

@@ -5,7 +5,7 @@
 #include "foundation/log_adapter.h"
 #include "kesp/plugin.h"
 #include "plugin/checker_plugin.h"
-#include "plugin/plugin_log.h"
+#include "foundation/plugin_log.h"
 
 using kesp::plugins::fpchecker::VFPCCheckerPlugin;
 

@@ -4,7 +4,7 @@
 
 #include "foundation/exceptions.h"
 #include "kesp/status.h"
-#include "plugin/check_input.h"
+#include "sdk_bridge/check_input.h"
 
 namespace kesp::plugins::fpchecker {
 

@@ -4,7 +4,7 @@
 #include <typeinfo>
 
 #include "foundation/exceptions.h"
-#include "plugin/check_input.h"
+#include "sdk_bridge/check_input.h"
 #include "sdk_bridge/fops_bridge.h"
 
 namespace kesp::plugins::fpchecker {

@@ -5,8 +5,8 @@
 #include "foundation/boundary.h"
 #include "foundation/exceptions.h"
 #include "fops/fops_default.h"
-#include "plugin/check_input.h"
-#include "plugin/plugin_log.h"
+#include "sdk_bridge/check_input.h"
+#include "foundation/plugin_log.h"
 #include "sdk_bridge/input_translation.h"
 #include "sdk_bridge/sdk_error.h"
 

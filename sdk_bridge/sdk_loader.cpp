@@ -10,7 +10,7 @@
 #include "foundation/module_pin.h"
 #include "foundation/proxy_mask.h"
 #include "foundation/scope_guard.h"
-#include "plugin/plugin_log.h"
+#include "foundation/plugin_log.h"
 #include "sdk_bridge/sdk_error.h"
 #include "sdk_bridge/sdk_instance.h"
 

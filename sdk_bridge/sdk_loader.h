@@ -11,7 +11,7 @@
 #include "foundation/logger.h"
 #include "kesp/plugin.h"
 #include "kesp/status.h"
-#include "plugin/generic_data_entry.h"
+#include "foundation/generic_data_entry.h"
 #include "sdk_bridge/fpcsdk.h"
 #include "sdk_bridge/sdk_logger.h"
 

@@ -1,6 +1,6 @@
 #include "sdk_bridge/sdk_logger.h"
 
-#include "plugin/plugin_log.h"
+#include "foundation/plugin_log.h"
 
 namespace kesp::plugins::fpchecker {
 

@@ -4,7 +4,7 @@
 // would bind their calls to them instead of going through the library).
 #include <type_traits>
 
-#include "plugin/check_input.h"
+#include "sdk_bridge/check_input.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "sdk/address_check.h"
+#include "reference/sdk/address_check.h"
 
 namespace kesp::test {
 namespace {

@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-#include "sdk/sdk_codes.h"
+#include "reference/sdk/sdk_codes.h"
 #include "tests/support/cloud_service.h"
 #include "tests/support/test_certificates.h"
 #include "tests/tools/reference_sdk_directory.h"

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "sdk/sdk_codes.h"
+#include "reference/sdk/sdk_codes.h"
 #include "sdk_bridge/fpcsdk.h"
 #include "tests/tools/reference_sdk_directory.h"
 #include "tests/tools/sdk_object_test.h"

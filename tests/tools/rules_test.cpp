@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "rules/rules.h"
+#include "reference/rules/rules.h"
 
 namespace kesp::test {
 namespace {
