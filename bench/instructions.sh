@@ -65,7 +65,7 @@ instructions() {
   local input=$1
   shift
   if ! (cd "$work" && env -i PATH=/usr/bin:/bin LC_ALL=C HOME="$work" TMPDIR="$work" \
-      valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.out" "$@" \
+      valgrind --quiet --tool=callgrind --callgrind-out-file="$work/callgrind.out" "$@" \
       <"$input" >"$work/run.out" 2>"$work/run.err"); then
     echo "instructions.sh: this run failed: $*" >&2
     cat "$work/run.err" >&2
