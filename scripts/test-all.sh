@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every test: natively on Linux, under
 # AddressSanitizer + UndefinedBehaviorSanitizer, under ThreadSanitizer, as
-# the Windows build under Wine, and the fuzz target for a minute; then the
-# Linux host tests under valgrind; then the release packages (step
-# "package": scripts/check-package.sh). First, that every test the
-# integration guide names exists. Fails if any build or test fails.
-# Give preset names (and/or "package") to run only those.
+# the Windows build under Wine, the benchmarks once, the instruction-count
+# gate (step "instructions": bench/instructions.sh --self-test), and the
+# fuzz target for a minute; then the Linux host tests under valgrind; then
+# the release packages (step "package": scripts/check-package.sh). First,
+# that every test the integration guide names exists. Fails if any build or
+# test fails. Give preset names (and/or "instructions", "package") to run
+# only those.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,7 +16,7 @@ scripts/check-guide.sh
 
 presets=("$@")
 if [ ${#presets[@]} -eq 0 ]; then
-  presets=(linux linux-asan linux-tsan windows bench fuzz package)
+  presets=(linux linux-asan linux-tsan windows bench instructions fuzz package)
 fi
 
 needs_wine=0
@@ -37,7 +39,13 @@ for preset in "${presets[@]}"; do
   [ "$preset" = package ] && continue
   echo "=== ${preset}"
   start=$(date +%s)
-  cmake --workflow --preset "$preset"
+  if [ "$preset" = instructions ]; then
+    # Instructions per operation against the committed baseline, and that
+    # the gate fails when a baseline figure is lowered by 10%.
+    bench/instructions.sh --self-test
+  else
+    cmake --workflow --preset "$preset"
+  fi
   echo "=== ${preset}: passed in $(( $(date +%s) - start )) s"
 done
 
