@@ -299,6 +299,11 @@ const Row kRows[] = {
     // What the release build answers soundly stays silent, with its answer.
     {"UnloadWithLiveInstances", [](World& w) { return said(w.checker->unload()); }, "InUse", {}},
     {"SecondLoad", [](World& w) { return said(w.checker->load()); }, "AlreadyInitialized", {}},
+    {"UnloadDuringCheck", [](World& w) {
+       w.holdCheck();
+       const std::string answer = said(w.checker->unload());
+       return answer + " " + w.end(); },
+     "InUse Success", {}},
     {"LoadedCheckerReleasedWithoutInstances", [](World& w) { w.release(w.instance); w.release(w.checker); return kNothing; }, kNothing, {}},
     {"InputOutlivesItsInstance", [](World& w) { w.release(w.instance); return w.check(w.input, w.secondInstance()); }, "Success", {}},
     {"InputCheckedByAnotherInstance", [](World& w) { return w.check(w.input, w.secondInstance()); }, "Success", {}},
