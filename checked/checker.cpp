@@ -98,13 +98,12 @@ Status CheckedConfig::setBaseDirectory(const char* directory) {
 
 Status CheckedConfig::setCustomOption(const plugins::GenericData* option) {
   // The proxy and the certificate path may change while instances check.
-  const bool proxyPair =
-      option != nullptr && (option->id == fp::OptionProxy || option->id == fp::OptionCertificatePath);
-  const Call call = proxyPair ? Call(checker_, Facet::Configuration, Operation::SetCustomOption,
-                                     Mode::Proxy)
-                              : checker_.enterAlone(Facet::Configuration,
-                                                    Operation::SetCustomOption,
-                                                    Mode::ExclusiveBlockingJobs);
+  const bool proxyPair = option != nullptr &&
+                         (option->id == fp::OptionProxy || option->id == fp::OptionCertificatePath);
+  const Call call =
+      proxyPair ? Call(checker_, Facet::Configuration, Operation::SetCustomOption, Mode::Proxy)
+                : checker_.enterAlone(Facet::Configuration, Operation::SetCustomOption,
+                                      Mode::ExclusiveBlockingJobs);
   return call ? real.load()->setCustomOption(option) : Status::Error;
 }
 

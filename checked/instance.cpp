@@ -54,8 +54,7 @@ fp::InputV1* CheckedInstance::createInput(std::uint32_t type) {
       return createWrappedInput<CheckedFileInput, fp::FileInputV1>(type);
     case static_cast<std::uint32_t>(fp::InputType::MemoryFile):
       return createWrappedInput<CheckedMemoryInput, fp::MemoryFileInputV1>(type);
-    default:
-      return real_->createInput(type);  // the release build's refusal
+    default: return real_->createInput(type);  // the release build's refusal
   }
 }
 

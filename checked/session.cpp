@@ -27,8 +27,7 @@ Facet facetOf(Kind kind) noexcept {
 Session::Session(HostLog* hostLog) noexcept
     : hostLog_(hostLog), logger_(&hostLog_), pluginLog_(*this), hostLogOpen_(hostLog != nullptr) {}
 
-bool Session::PluginLog::isEnabled(std::uint32_t level, std::uint32_t module,
-                                   std::uint32_t flags) {
+bool Session::PluginLog::isEnabled(std::uint32_t level, std::uint32_t module, std::uint32_t flags) {
   return session_.hostLogOpen_.load() && session_.hostLog_.isEnabled(level, module, flags);
 }
 

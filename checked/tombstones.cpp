@@ -27,7 +27,8 @@ class TombstoneRing {
   // goes early; no tombstone is ever freed twice.
   void bury(std::unique_ptr<Tracked> released) noexcept {
     const std::uint64_t ticket = next_.fetch_add(1);
-    const std::unique_ptr<Tracked> evicted(slots_[ticket % kTombstones].exchange(released.release()));
+    const std::unique_ptr<Tracked> evicted(
+        slots_[ticket % kTombstones].exchange(released.release()));
   }
 
  private:

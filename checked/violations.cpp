@@ -210,7 +210,8 @@ ViolationLine pluginReleasedBeforeObjects(const LiveObjects& live) noexcept {
     formatter.append("%s%s", separator, countWord(static_cast<Kind>(kind), count));
     const std::size_t listed = count < LiveObjects::kListed ? count : LiveObjects::kListed;
     for (std::size_t i = 0; i < listed; ++i) {
-      formatter.append("%s #%llu", i == 0 ? "" : ",", static_cast<unsigned long long>(live.first[kind][i]));
+      formatter.append("%s #%llu", i == 0 ? "" : ",",
+                       static_cast<unsigned long long>(live.first[kind][i]));
     }
     if (count > listed) {
       formatter.append(" and %llu more", static_cast<unsigned long long>(count - listed));
