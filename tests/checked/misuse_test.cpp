@@ -209,6 +209,14 @@ const Row kRows[] = {
     {"InputUsedAfterRelease", "Error",
      VIOLATION "'setPath' called on an input that was already released [use-after-release]",
      [](World& w) { return said(w.release(w.input)->setPath("/tmp/x")); }},
+    {"InputUsedAfter65535FurtherReleases", "Error",
+     VIOLATION "'setPath' called on an input that was already released [use-after-release]",
+     [](World& w) {
+       w.host.log.setMaxLevel(0);
+       w.release(w.input);
+       for (int i = 0; i < 65535; ++i) w.instance->createInput(1)->release();
+       return said(w.input->setPath("/tmp/x"));
+     }},
     {"ReleasedInputChecked", "Error",
      VIOLATION "'check' called with an input that was already released [use-after-release]",
      [](World& w) { return w.check(w.release(w.input)); }},
