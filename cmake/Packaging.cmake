@@ -30,6 +30,9 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/kesp DESTINATION include)
 # there is no run path to rewrite) and finished below.
 set(KESP_FINISH_FILES bin/$<TARGET_FILE_NAME:vfpcchecker>)
 install(PROGRAMS $<TARGET_FILE:vfpcchecker> DESTINATION bin)
+# The checked build, beside the release library, for a vendor's test runs.
+list(APPEND KESP_FINISH_FILES bin/$<TARGET_FILE_NAME:vfpcchecker_checked>)
+install(PROGRAMS $<TARGET_FILE:vfpcchecker_checked> DESTINATION bin)
 if(TARGET reference_sdk)
   install(PROGRAMS $<TARGET_FILE:reference_sdk> DESTINATION bin/reference-sdk)
   install(FILES ${PROJECT_SOURCE_DIR}/examples/vfpcsdk.rules DESTINATION bin/reference-sdk)
@@ -74,8 +77,10 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/host ${PROJECT_SOURCE_DIR}/exam
 # configuration file, so the tree may be unpacked anywhere.
 if(WIN32)
   set(KESP_PLUGIN_FILE_NAME vfpcchecker.dll)
+  set(KESP_CHECKED_PLUGIN_FILE_NAME vfpcchecker_checked.dll)
 else()
   set(KESP_PLUGIN_FILE_NAME libvfpcchecker.so)
+  set(KESP_CHECKED_PLUGIN_FILE_NAME libvfpcchecker_checked.so)
 endif()
 set(KESP_FPCHECK_FILE_NAME fpcheck${CMAKE_EXECUTABLE_SUFFIX})
 set(KESP_INCLUDE_DIR include)

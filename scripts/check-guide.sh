@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Every test that docs/INTEGRATION.md names after a claim must exist in the
 # tree: a GoogleTest `Suite.Name` (or `Prefix/Suite.Name/*` for a
-# parameterised one) defined under tests/, or a ctest program added by a
-# CMakeLists.txt. That they pass is the test run's business.
+# parameterised one, `Prefix/Suite.Name/Row` for one row of its table)
+# defined under tests/, or a ctest program added by a CMakeLists.txt. That
+# they pass is the test run's business.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 guide=docs/INTEGRATION.md
@@ -27,6 +28,23 @@ while IFS= read -r name; do
   echo "check-guide: ${guide} names a test that does not exist: ${name}" >&2
   missing=$((missing + 1))
 done < <(grep -oE '`([A-Za-z]+/)?[A-Z][A-Za-z0-9]*\.[A-Z][A-Za-z0-9]*(/\*)?`' "$guide" | tr -d '`' | sort -u)
+
+# One row of a parameterised table, `Prefix/Suite.Name/Row`: the table and
+# the row's name in it.
+while IFS= read -r name; do
+  checked=$((checked + 1))
+  prefix=${name%%/*}
+  rest=${name#*/}
+  suite=${rest%%.*}
+  test=${rest#*.}
+  row=${test#*/}
+  test=${test%%/*}
+  grep -rqE "INSTANTIATE_TEST_SUITE_P\(\s*${prefix}\s*,\s*${suite}\b" tests &&
+    grep -rqE "TEST_P\(\s*${suite}\s*,\s*${test}\s*\)" tests &&
+    grep -rqF "{\"${row}\"," tests && continue
+  echo "check-guide: ${guide} names a table row that does not exist: ${name}" >&2
+  missing=$((missing + 1))
+done < <(grep -oE '`[A-Za-z]+/[A-Z][A-Za-z0-9]*\.[A-Z][A-Za-z0-9]*/[A-Z][A-Za-z0-9]*`' "$guide" | tr -d '`' | sort -u)
 
 while IFS= read -r program; do
   checked=$((checked + 1))

@@ -58,6 +58,12 @@ expect_verdicts() {
   grep -q '^file .*toolbar-setup.txt (60 bytes), Adware.Toolbar.Search: false positive$' <<<"$output"
   grep -q '^memory buffer (36 bytes), Trojan.Script.Phish: not a false positive$' <<<"$output"
 }
+expect_no_violation() {
+  if grep -q 'Contract violation: ' <<<"$1"; then
+    echo "check-package: the checked build names a broken rule of examples/host" >&2
+    exit 1
+  fi
+}
 
 echo "=== package: examples/host against the Linux package"
 examples=share/vfpcchecker/examples
@@ -66,23 +72,32 @@ cmake --build "$work/host-linux" >/dev/null
 output=$("$work/host-linux/vfpc_host" "$linux/bin/libvfpcchecker.so" \
   "$linux/bin/reference-sdk" "$linux/$examples/files/toolbar-setup.txt")
 expect_verdicts "$output"
+# The checked build: the same verdicts, and not one line of its own.
+output=$("$work/host-linux/vfpc_host" "$linux/bin/libvfpcchecker_checked.so" \
+  "$linux/bin/reference-sdk" "$linux/$examples/files/toolbar-setup.txt" 2>&1)
+expect_verdicts "$output"
+expect_no_violation "$output"
 
 echo "=== package: examples/host against the Windows package (mingw-w64, Wine)"
 cmake -S "$windows/$examples/host" -B "$work/host-windows" -DCMAKE_PREFIX_PATH="$windows" \
   -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" >/dev/null
 cmake --build "$work/host-windows" >/dev/null
 export WINEDEBUG=-all
-output=$(wine "$work/host-windows/vfpc_host.exe" \
-  "$(winepath -w "$windows/bin/vfpcchecker.dll")" \
-  "$(winepath -w "$windows/bin/reference-sdk")" \
-  "$(winepath -w "$windows/$examples/files/toolbar-setup.txt")")
-expect_verdicts "$(tr -d '\r' <<<"$output")"
+for plugin in vfpcchecker.dll vfpcchecker_checked.dll; do
+  output=$(wine "$work/host-windows/vfpc_host.exe" \
+    "$(winepath -w "$windows/bin/$plugin")" \
+    "$(winepath -w "$windows/bin/reference-sdk")" \
+    "$(winepath -w "$windows/$examples/files/toolbar-setup.txt")" 2>&1)
+  expect_verdicts "$(tr -d '\r' <<<"$output")"
+  expect_no_violation "$output"
+done
 
 echo "=== package: hardening of the packaged binaries"
 scripts/check-hardening.sh "$linux" "$windows"
 
 echo "=== package: Authenticode signatures"
-for binary in bin/vfpcchecker.dll bin/fpcheck.exe bin/reference-sdk/vfpcsdk.dll; do
+for binary in bin/vfpcchecker.dll bin/vfpcchecker_checked.dll bin/fpcheck.exe \
+    bin/reference-sdk/vfpcsdk.dll; do
   if ! osslsigncode verify -CAfile "$keys/ca.pem" -in "$windows/$binary" >"$work/verify.log" 2>&1; then
     cat "$work/verify.log"
     echo "check-package: the signature of $binary does not verify" >&2

@@ -3,7 +3,8 @@
 # under valgrind's memcheck. Any memory error, and any leak that is definite,
 # indirect or possible, fails the run. Blocks still reachable at exit are
 # not leaks: the runtime and GoogleTest keep some, and a checker SDK that
-# refused to shut down is kept alive on purpose.
+# refused to shut down is kept alive on purpose, as is what the checked build
+# keeps for a lifetime the misuse table breaks.
 #
 # The allocation-failure test replaces operator new, which memcheck must own
 # to follow every block, and the soak test is ThreadSanitizer's; neither runs
@@ -22,6 +23,7 @@ programs=(
   check_tests
   hardening_sdk_fault_tests
   plugin_library_unload_tests
+  checked_misuse_tests
 )
 
 logs=$(mktemp -d)

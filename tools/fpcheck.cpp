@@ -40,6 +40,7 @@ struct GlobalOptions {
   std::string logLevel = "none";
   std::string hostData = "fpcheck";
   bool pluginFops = false;
+  bool checked = false;
   std::string texts[9];
   std::uint64_t numbers[9] = {};
   CLI::Option* given[9] = {};
@@ -129,7 +130,7 @@ std::string pluginPath(const GlobalOptions& options) {
   if (!options.plugin.empty()) return options.plugin;
   const std::string directory = executableDirectory();
   const std::u8string path = (std::filesystem::path(std::u8string(directory.begin(), directory.end())) /
-                              pluginFileName())
+                              pluginFileName(options.checked))
                                  .u8string();
   return std::string(path.begin(), path.end());
 }
@@ -296,9 +297,15 @@ int run(const std::vector<std::string>& arguments) {
   app.fallthrough();
 
   GlobalOptions options;
-  app.add_option("--plugin", options.plugin,
-                 "The plug-in library (default: " + pluginFileName() + " beside fpcheck)")
-      ->type_name("PATH");
+  CLI::Option* plugin =
+      app.add_option("--plugin", options.plugin,
+                     "The plug-in library (default: " + pluginFileName() + " beside fpcheck)")
+          ->type_name("PATH");
+  app.add_flag("--checked", options.checked,
+               "Use the checked build of the plug-in beside fpcheck (" + pluginFileName(true) +
+                   "), which names every broken rule of the host interface in a level 0 line "
+                   "(see them with --log-level 0)")
+      ->excludes(plugin);
   app.add_option("--log-level", options.logLevel,
                  "Print the plug-in's log lines up to this level on standard error: "
                  "0 error, 1 warning, 2 info, 3 debug, or none (the default)")

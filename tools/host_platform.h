@@ -14,8 +14,9 @@ void* openLibrary(const std::string& path, std::string& error);
 void* findSymbol(void* library, const char* name) noexcept;
 void closeLibrary(void* library) noexcept;
 
-// The file name of the plug-in library: libvfpcchecker.so or vfpcchecker.dll.
-std::string pluginFileName();
+// The file name of the plug-in library: libvfpcchecker.so or vfpcchecker.dll,
+// or of its checked build: libvfpcchecker_checked.so or vfpcchecker_checked.dll.
+std::string pluginFileName(bool checked = false);
 // The UTF-8 directory of the running program.
 std::string executableDirectory();
 

@@ -21,7 +21,9 @@ void* findSymbol(void* library, const char* name) noexcept { return ::dlsym(libr
 
 void closeLibrary(void* library) noexcept { ::dlclose(library); }
 
-std::string pluginFileName() { return "libvfpcchecker.so"; }
+std::string pluginFileName(bool checked) {
+  return checked ? "libvfpcchecker_checked.so" : "libvfpcchecker.so";
+}
 
 std::string executableDirectory() {
   return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();

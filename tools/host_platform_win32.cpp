@@ -59,7 +59,9 @@ void* findSymbol(void* library, const char* name) noexcept {
 
 void closeLibrary(void* library) noexcept { ::FreeLibrary(static_cast<HMODULE>(library)); }
 
-std::string pluginFileName() { return "vfpcchecker.dll"; }
+std::string pluginFileName(bool checked) {
+  return checked ? "vfpcchecker_checked.dll" : "vfpcchecker.dll";
+}
 
 std::string executableDirectory() {
   std::wstring name(32768, L'\0');

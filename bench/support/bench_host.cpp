@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <vector>
@@ -21,10 +22,12 @@ constexpr char kHostDataString[] = "host-data: benchmark host 1.0";
 }
 
 // The plug-in library beside the program, loaded once for the whole run, as
-// a host loads it once for its process.
+// a host loads it once for its process: vfpcchecker, or the one named by
+// KESP_BENCH_PLUGIN.
 KESPGetPluginFunction pluginEntry() {
-  static const plx::DynamicLibrary library(
-      plx::joinPath({executableDirectory(), plx::sharedLibraryFileName("vfpcchecker")}));
+  const char* name = std::getenv("KESP_BENCH_PLUGIN");
+  static const plx::DynamicLibrary library(plx::joinPath(
+      {executableDirectory(), plx::sharedLibraryFileName(name != nullptr ? name : "vfpcchecker")}));
   static const auto entry = library.getFunction<KESPGetPluginFunction>("KESPGetPlugin");
   return entry;
 }

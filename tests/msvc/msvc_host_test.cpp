@@ -27,7 +27,7 @@ void recordLine(void* recorder, std::uint32_t level, std::uint32_t module, std::
 }
 
 std::wstring libraryPath() {
-  return (std::filesystem::path(executableDirectory()) / "vfpcchecker.dll").wstring();
+  return std::filesystem::path(pluginPath()).wstring();
 }
 
 TEST(MsvcHost, ReadsEveryValueOfThePluginInformation) {

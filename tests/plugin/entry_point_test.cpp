@@ -174,8 +174,7 @@ TEST(PluginInfo, ReportsTheFixedIdentity) {
 
 TEST(PluginLibrary, CarriesTheVersionResourceOnWindows) {
 #if defined(_WIN32)
-  const std::wstring path =
-      std::filesystem::path(executableDirectory()).append("vfpcchecker.dll").wstring();
+  const std::wstring path = std::filesystem::path(pluginPath()).wstring();
   DWORD ignored = 0;
   const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
   ASSERT_GT(size, 0u);

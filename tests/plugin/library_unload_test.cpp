@@ -18,8 +18,7 @@ namespace {
 
 using fp::Status;
 
-const std::string kPluginPath =
-    plx::joinPath({executableDirectory(), plx::sharedLibraryFileName("vfpcchecker")});
+const std::string kPluginPath = pluginPath();
 
 const std::vector<std::string> kSessionEvents = {
     "load",           "FPCCreate",          "initialize",   "setProxy",   "createFpcInstance",

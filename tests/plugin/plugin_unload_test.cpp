@@ -24,8 +24,7 @@ TEST(PluginUnload, AnAbandonedSdkCanStillLogAfterTheHostFreesThePlugin) {
   RecordingHostLog log;
   FakePluginInput input(&log);
   input.setString(kesp::PluginInputHostDataString, kHostDataString);
-  auto plugin = std::make_unique<plx::DynamicLibrary>(
-      plx::joinPath({executableDirectory(), plx::sharedLibraryFileName("vfpcchecker")}));
+  auto plugin = std::make_unique<plx::DynamicLibrary>(pluginPath());
   kesp::plugins::PluginV1* object =
       plugin->getFunction<KESPGetPluginFunction>("KESPGetPlugin")(&input);
   ASSERT_NE(object, nullptr);

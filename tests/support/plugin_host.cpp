@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <mutex>
+
 #include "tests/support/fake_sdk.h"
 #include "tests/support/test_paths.h"
 
@@ -33,21 +36,32 @@ const kesp::PluginInputData* FakePluginInput::getData(std::uint32_t id) {
   return found != records_.end() ? &found->second : nullptr;
 }
 
-KESPGetPluginFunction getPluginFunction() {
-  static const plx::DynamicLibrary library(
-      plx::joinPath({executableDirectory(), plx::sharedLibraryFileName("vfpcchecker")}));
-  static const auto function = library.getFunction<KESPGetPluginFunction>("KESPGetPlugin");
-  return function;
+std::string testedPluginName() {
+  const char* name = std::getenv("KESP_TEST_PLUGIN");
+  return name != nullptr && *name != '\0' ? name : "vfpcchecker";
+}
+
+std::string pluginPath(const std::string& name) {
+  return plx::joinPath({executableDirectory(), plx::sharedLibraryFileName(name)});
+}
+
+KESPGetPluginFunction getPluginFunction(const std::string& name) {
+  static std::mutex mutex;
+  static std::map<std::string, plx::DynamicLibrary> libraries;
+  const std::lock_guard lock(mutex);
+  auto loaded = libraries.find(name);
+  if (loaded == libraries.end()) loaded = libraries.try_emplace(name, pluginPath(name)).first;
+  return loaded->second.getFunction<KESPGetPluginFunction>("KESPGetPlugin");
 }
 
 std::string sdkDirectory(const std::string& variant) {
   return plx::joinPath({executableDirectory(), "sdk", variant});
 }
 
-PluginHost::PluginHost() {
+PluginHost::PluginHost(const std::string& library) {
   FakeSdk::instance().reset();
   input.setString(kesp::PluginInputHostDataString, kHostDataString);
-  plugin.reset(getPluginFunction()(&input));
+  plugin.reset(getPluginFunction(library)(&input));
   if (!plugin) ADD_FAILURE() << "KESPGetPlugin returned null";
 }
 

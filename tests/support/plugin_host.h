@@ -36,8 +36,16 @@ class FakePluginInput final : public kesp::PluginInput {
   std::map<std::uint32_t, std::string> texts_;
 };
 
-// The loaded plug-in library (loaded once per test program).
-KESPGetPluginFunction getPluginFunction();
+// The plug-in library a host test drives: "vfpcchecker", or the name in
+// the environment variable KESP_TEST_PLUGIN ("vfpcchecker_checked": ctest
+// runs every host test program once against each library).
+std::string testedPluginName();
+inline constexpr char kCheckedPluginName[] = "vfpcchecker_checked";
+// The path of a plug-in library beside the test program.
+std::string pluginPath(const std::string& name = testedPluginName());
+
+// The entry point of a plug-in library, loaded once per test program.
+KESPGetPluginFunction getPluginFunction(const std::string& name = testedPluginName());
 
 // The base directory of a checker SDK stand-in: "good", "without-destroy",
 // "not-a-library" or "empty".
@@ -56,7 +64,7 @@ using HostPtr = std::unique_ptr<T, Releaser>;
 // steps. Every log line the plug-in writes is recorded in log.
 class PluginHost {
  public:
-  PluginHost();
+  explicit PluginHost(const std::string& library = testedPluginName());
   ~PluginHost();
 
   RecordingHostLog log;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+#include <utility>
+
 namespace kesp::test {
 
 void PrintTo(const LogLine& line, std::ostream* out) {
@@ -12,6 +15,17 @@ void PrintTo(const LogLine& line, std::ostream* out) {
 void LineRecorder::setMaxLevel(std::uint32_t maxLevel) {
   const std::lock_guard lock(mutex_);
   maxLevel_ = maxLevel;
+}
+
+void LineRecorder::expectViolations() {
+  const std::lock_guard lock(mutex_);
+  violationsExpected_ = true;
+}
+
+void LineRecorder::callOnLine(std::string text, std::function<void()> call) {
+  const std::lock_guard lock(mutex_);
+  trigger_ = std::move(text);
+  onTrigger_ = std::move(call);
 }
 
 std::vector<LogLine> LineRecorder::lines() const {
@@ -47,10 +61,21 @@ bool LineRecorder::recordQuery(std::uint32_t level) {
 
 void LineRecorder::recordLine(std::uint32_t level, std::uint32_t module, std::uint32_t flags,
                               const char* text) {
-  const std::lock_guard lock(mutex_);
-  // A line the sink said it does not want is a fault of the caller.
-  EXPECT_LE(level, maxLevel_) << "unwanted line delivered: " << text;
-  lines_.push_back(LogLine{level, module, flags, text});
+  std::function<void()> call;
+  {
+    const std::lock_guard lock(mutex_);
+    // A line the sink said it does not want is a fault of the caller.
+    EXPECT_LE(level, maxLevel_) << "unwanted line delivered: " << text;
+    if (!violationsExpected_ && std::string_view(text).starts_with(kViolationPrefix)) {
+      ADD_FAILURE() << "the checked build names a broken rule: " << text;
+    }
+    lines_.push_back(LogLine{level, module, flags, text});
+    if (!trigger_.empty() && trigger_ == text) {
+      trigger_.clear();
+      call = std::move(onTrigger_);
+    }
+  }
+  if (call) call();
 }
 
 bool RecordingHostLog::isEnabled(std::uint32_t level, std::uint32_t, std::uint32_t) {

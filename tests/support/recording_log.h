@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -24,6 +25,10 @@ struct LogLine {
 // Readable failure messages in tests.
 void PrintTo(const LogLine& line, std::ostream* out);
 
+// How the checked build's lines begin. A host that keeps the rules never
+// gets one: arriving unexpected, it fails the test that caused it.
+inline constexpr char kViolationPrefix[] = "Contract violation: ";
+
 // Records what reaches it; safe to call from many threads. Levels above
 // maxLevel are reported as not enabled (and must then never arrive).
 class LineRecorder {
@@ -31,6 +36,11 @@ class LineRecorder {
   explicit LineRecorder(std::uint32_t maxLevel = 3) : maxLevel_(maxLevel) {}
 
   void setMaxLevel(std::uint32_t maxLevel);
+  // For tests that break the rules on purpose.
+  void expectViolations();
+  // Once, when a line with exactly this text arrives: calls call from inside
+  // the log call, as a host's log callback may.
+  void callOnLine(std::string text, std::function<void()> call);
   std::vector<LogLine> lines() const;
   // Only the lines of one level, texts only, in order.
   std::vector<std::string> texts(std::uint32_t level) const;
@@ -45,6 +55,9 @@ class LineRecorder {
  private:
   mutable std::mutex mutex_;
   std::uint32_t maxLevel_;
+  bool violationsExpected_ = false;
+  std::string trigger_;
+  std::function<void()> onTrigger_;
   std::uint64_t enabledQueries_ = 0;
   std::vector<LogLine> lines_;
 };

@@ -81,6 +81,20 @@ TEST_F(Fpcheck, InfoPrintsThePluginInformation) {
   EXPECT_EQ(result.err, "");
 }
 
+TEST_F(Fpcheck, CheckedRunsAnyCommandAgainstTheCheckedBuild) {
+  const ProgramRun info = run({"--checked", "info"});
+  EXPECT_EQ(linesOf(info.out).back(),
+            "library:     " + plx::joinPath({executableDirectory(),
+                                             plx::sharedLibraryFileName("vfpcchecker_checked")}));
+  // The same verdicts, and not one line: fpcheck keeps every rule.
+  const ProgramRun result = run({"--checked", "--log-level", "0", "check", "--sdk-dir",
+                                 sdk.directory(), "--detection", "Adware.Toolbar.Search", toolbar});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.err, "");
+  ASSERT_EQ(jsonLines(result.out).size(), 1u) << result.out;
+  EXPECT_EQ(jsonLines(result.out)[0]["falsePositive"], true);
+}
+
 TEST_F(Fpcheck, PrintsTheVersion) {
   // The plug-in's version: the tool is released with it.
   const ProgramRun result = run({"--version"});
