@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "tools/failure_text.h"
 #include "tools/json_lines.h"
 
 namespace fpcheck {
@@ -139,9 +140,9 @@ Outcome process(fp::InstanceV1& instance, const LineParser& parse, const Line& l
         case LineKind::Invalid:
           break;
       }
-    } catch (const std::exception& error) {
-      // Memory ran out, most likely: this request fails, the others go on.
-      reason = error.what();
+    } catch (...) {
+      // This request fails with what went wrong, the others go on.
+      reason = failureText(std::current_exception());
     }
   }
   outcome.result = notChecked(request.path, request.detection, request.memory,
@@ -245,8 +246,8 @@ void readLines(Window& window, InterruptibleInput& input) {
       lock.unlock();
       if (wake) window.requestReady.notify_one();
     }
-  } catch (const std::exception& exception) {
-    error = exception.what();
+  } catch (...) {
+    noteFailure(error, std::current_exception());
   }
   std::lock_guard lock(window.mutex);
   if (!error.empty()) window.failure = "cannot read standard input: " + error;
@@ -282,7 +283,7 @@ void work(Window& window, fp::InstanceV1& instance, const LineParser& parse,
       --window.held;
       window.heldBytes -= request.line.text.size();
       window.gap = true;
-      window.failure = "out of memory";
+      noteFailure(window.failure, std::current_exception());
       window.stopLocked();
     }
     ++window.finished;
