@@ -79,10 +79,14 @@ void appendText(std::string& out, std::string_view text, bool lower = false) {
     }
   }
   out += '"';
-  for (const char c : text) {
-    out += lower ? static_cast<char>(std::tolower(static_cast<unsigned char>(c))) : c;
-  }
+  const std::size_t start = out.size();
+  out += text;
   out += '"';
+  if (lower) {
+    for (std::size_t at = start; at < start + text.size(); ++at) {
+      out[at] = static_cast<char>(std::tolower(static_cast<unsigned char>(out[at])));
+    }
+  }
 }
 
 AttemptResult fromStatus(const HttpOutcome& outcome) {
