@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Checks through the network against the network's own limit, in one run:
+# Checks through the network against what libcurl itself allows, in one run:
 #   1. fpcheck batch --jobs J against fpcloud over HTTPS on loopback, beside
-#      wrk sending the same request (body and headers) to the same service
-#      with J connections on J threads, for each J: checks per second of
-#      each, their ratio (target >= 0.8), p50/p99 time of a check;
+#      the bare libcurl client (bench/bare_client.cpp: the SDK's request,
+#      one easy handle on each of J threads, nothing else) and wrk (the
+#      network's limit) sending the same request (body and headers) to the
+#      same service with J connections on J threads, for each J, in rounds
+#      whose order turns: checks per second of each, fpcheck's ratio to the
+#      bare client (target >= 0.85) and to wrk, p50/p99 time of a check;
 #   2. the TLS handshakes the service counted for each batch (target: one per
 #      instance, not one per check);
 #   3. a batch whose verdicts are all cached (the service sends max-age,
@@ -15,17 +18,17 @@
 # Figures: docs/BENCHMARKS.md. Settings from the environment:
 #   KESP_BENCH_BUILD   build directory              (build/bench-cloud)
 #   KESP_BENCH_JOBS    the values of J              ("1 2 4")
-#   KESP_BENCH_ROUNDS  rounds, each runs everything ("3"); medians are reported
+#   KESP_BENCH_ROUNDS  rounds, each runs everything ("7"); medians are reported
 #   KESP_BENCH_CHECKS  checks per network batch     ("20000")
 #   KESP_BENCH_CACHED  checks per cached/offline batch ("200000")
-#   KESP_BENCH_SECONDS seconds of each wrk run      ("5")
+#   KESP_BENCH_SECONDS seconds of each wrk and bare client run ("5")
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/loopback-cloud.sh
 
 build=${KESP_BENCH_BUILD:-build/bench-cloud}
 jobs_list=${KESP_BENCH_JOBS:-"1 2 4"}
-rounds=${KESP_BENCH_ROUNDS:-3}
+rounds=${KESP_BENCH_ROUNDS:-7}
 checks=${KESP_BENCH_CHECKS:-20000}
 cached_checks=${KESP_BENCH_CACHED:-200000}
 wrk_seconds=${KESP_BENCH_SECONDS:-5}
@@ -34,9 +37,11 @@ for tool in wrk openssl; do
   command -v "$tool" >/dev/null || { echo "cloud.sh: needs $tool (apt-get install $tool)" >&2; exit 1; }
 done
 
-echo "== Building Release (-O2) into $build: fpcheck, the plug-in, the reference SDK, fpcloud"
+echo "== Building Release (-O2) into $build: fpcheck, the plug-in, the reference SDK, fpcloud, the bare client"
 cmake --preset bench -B "$build" -DKESP_BUILD_TOOLS=ON -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" >/dev/null
 cloud_build "$build"
+cmake --build "$build" --target bench_bare_client -j2 >/dev/null
+bare=$build/bin/bench_bare_client
 
 cloud_begin
 
@@ -85,6 +90,10 @@ percentile() {
     awk -v p="$1" '{ v[NR] = $1 } END { i = int(NR * p / 100 + 0.999999); if (i < 1) i = 1; print v[i] }'
 }
 fail() { echo "cloud.sh: $*" >&2; exit 1; }
+# "rate p50 p99" (requests/s, ms) of a run of a load generator
+rate_row() {
+  awk -v r="$1" -v s="$2" -v a="$3" -v b="$4" 'BEGIN { printf "%.1f %.3f %.3f\n", r / s, a / 1000, b / 1000 }'
+}
 
 # Runs an fpcheck batch; appends "rate p50 p99" to $tmp/<name> and checks the
 # summary for failures.
@@ -106,26 +115,40 @@ network_url=$cloud_url
 cloud=(--cloud-url "$network_url" --cert "$tmp/ca.pem" --api-key "$key")
 : >"$tmp/handshakes"
 
+clients=(wrk bare fpcheck)
 for ((round = 1; round <= rounds; round++)); do
   for jobs in $jobs_list; do
-    # wrk first in odd rounds, fpcheck first in even ones.
-    for which in $( ((round % 2)) && echo "wrk fpcheck" || echo "fpcheck wrk"); do
+    # The order turns from round to round, so that a burst of load from
+    # other processes falls on every client alike.
+    for ((turn = 0; turn < ${#clients[@]}; turn++)); do
+      which=${clients[(round + turn) % ${#clients[@]}]}
       before_h=$(count handshake "$tmp/network.log")
       before_r=$(count request "$tmp/network.log")
-      if [ "$which" = wrk ]; then
-        wrk -t "$jobs" -c "$jobs" -d "${wrk_seconds}s" -s bench/cloud_post.lua "$network_url" >"$tmp/wrk.out" 2>&1 ||
-          fail "wrk failed: $(cat "$tmp/wrk.out")"
-        result=$(grep '^wrk-result ' "$tmp/wrk.out") || fail "wrk said: $(cat "$tmp/wrk.out")"
-        read -r requests seconds p50us p99us non2xx socketerrors < <(sed -E \
-          's/^wrk-result requests=([0-9]+) seconds=([0-9.]+) p50us=([0-9]+) p99us=([0-9]+) non2xx=([0-9]+) socketerrors=([0-9]+)$/\1 \2 \3 \4 \5 \6/' <<<"$result")
-        if [ "$non2xx" != 0 ] || [ "$socketerrors" != 0 ]; then
-          fail "wrk got $non2xx answers that were not 2xx and $socketerrors socket errors"
-        fi
-        awk -v r="$requests" -v s="$seconds" -v a="$p50us" -v b="$p99us" \
-          'BEGIN { printf "%.1f %.3f %.3f\n", r / s, a / 1000, b / 1000 }' >>"$tmp/wrk-$jobs"
-      else
-        batch "fpcheck-$jobs" "$tmp/network.jsonl" --jobs "$jobs" "${cloud[@]}"
-      fi
+      case $which in
+        wrk)
+          wrk -t "$jobs" -c "$jobs" -d "${wrk_seconds}s" -s bench/cloud_post.lua "$network_url" >"$tmp/wrk.out" 2>&1 ||
+            fail "wrk failed: $(cat "$tmp/wrk.out")"
+          result=$(grep '^wrk-result ' "$tmp/wrk.out") || fail "wrk said: $(cat "$tmp/wrk.out")"
+          read -r requests seconds p50us p99us non2xx socketerrors < <(sed -E \
+            's/^wrk-result requests=([0-9]+) seconds=([0-9.]+) p50us=([0-9]+) p99us=([0-9]+) non2xx=([0-9]+) socketerrors=([0-9]+)$/\1 \2 \3 \4 \5 \6/' <<<"$result")
+          if [ "$non2xx" != 0 ] || [ "$socketerrors" != 0 ]; then
+            fail "wrk got $non2xx answers that were not 2xx and $socketerrors socket errors"
+          fi
+          rate_row "$requests" "$seconds" "$p50us" "$p99us" >>"$tmp/wrk-$jobs"
+          ;;
+        bare)
+          "$bare" "$network_url" --cacert "$tmp/ca.pem" --threads "$jobs" --seconds "$wrk_seconds" \
+            >"$tmp/bare.out" 2>&1 || fail "the bare client failed: $(cat "$tmp/bare.out")"
+          requests=
+          read -r requests seconds p50us p99us < <(sed -nE \
+            's/^bare-result requests=([0-9]+) seconds=([0-9.]+) p50us=([0-9]+) p99us=([0-9]+) failed=0$/\1 \2 \3 \4/p' "$tmp/bare.out") || true
+          [ -n "$requests" ] || fail "the bare client said: $(cat "$tmp/bare.out")"
+          rate_row "$requests" "$seconds" "$p50us" "$p99us" >>"$tmp/bare-$jobs"
+          ;;
+        fpcheck)
+          batch "fpcheck-$jobs" "$tmp/network.jsonl" --jobs "$jobs" "${cloud[@]}"
+          ;;
+      esac
       handshakes=$(($(count handshake "$tmp/network.log") - before_h))
       served=$(($(count request "$tmp/network.log") - before_r))
       echo "$which $jobs $handshakes $served" >>"$tmp/handshakes"
@@ -167,9 +190,18 @@ compare_row() {
 
 say "load:     $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) at the end"
 say ""
-say "== fpcheck batch against wrk, same service, same request ($rounds rounds, medians; $checks checks per batch, ${wrk_seconds} s per wrk run)"
-say "$(printf '%-3s %12s %12s %6s %7s   %-17s %-17s' J 'fpcheck/s' 'wrk/s' ratio '>=0.8' 'fpcheck p50/p99' 'wrk p50/p99')"
-for jobs in $jobs_list; do compare_row "$jobs" fpcheck wrk 0.8; done
+say "== fpcheck batch against the bare libcurl client, same service, same request ($rounds rounds, medians; $checks checks per batch, ${wrk_seconds} s per bare client and wrk run)"
+say "$(printf '%-3s %12s %12s %6s %7s   %-17s %-17s' J 'fpcheck/s' 'bare/s' ratio '>=0.85' 'fpcheck p50/p99' 'bare p50/p99')"
+for jobs in $jobs_list; do compare_row "$jobs" fpcheck bare 0.85; done
+say ""
+say "== Beside wrk, the network's limit"
+say "$(printf '%-3s %12s %12s %14s %14s   %-17s' J 'wrk/s' 'bare/s' 'bare/wrk' 'fpcheck/wrk' 'wrk p50/p99')"
+for jobs in $jobs_list; do
+  wrk_rate=$(col 1 "$tmp/wrk-$jobs")
+  say "$(printf '%-3s %12s %12s %14s %14s   %-17s' "$jobs" "$wrk_rate" "$(col 1 "$tmp/bare-$jobs")" \
+    "$(ratio "$(col 1 "$tmp/bare-$jobs")" "$wrk_rate")" "$(ratio "$(col 1 "$tmp/fpcheck-$jobs")" "$wrk_rate")" \
+    "$(col 2 "$tmp/wrk-$jobs")/$(col 3 "$tmp/wrk-$jobs") ms")"
+done
 say ""
 say "== TLS handshakes and requests the service counted, per run (target: handshakes == J for fpcheck)"
 say "$(printf '%-8s %-3s %10s %10s' client J handshakes requests)"

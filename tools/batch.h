@@ -54,8 +54,8 @@ struct BatchSummary {
   std::set<std::string> hints;  // what to try, one per kind of network failure
   double seconds = 0;
   // Why the batch ended before the end of its input: an interrupt (kSigInt,
-  // kSigTerm), standard output closed, or a failure (standard input could
-  // not be read, memory ran out).
+  // kSigTerm), standard output closed, or a failure, named (standard input
+  // could not be read, a result was lost).
   int interrupt = 0;
   bool outputClosed = false;
   std::string failure;

@@ -16,6 +16,7 @@
 #include "tools/check_request.h"
 #include "tools/console.h"
 #include "tools/console_log.h"
+#include "tools/failure_text.h"
 #include "tools/host_platform.h"
 #include "tools/interruptible_input.h"
 #include "tools/json_lines.h"
@@ -421,8 +422,8 @@ int main(int argc, char** argv) {
   } catch (const fpcheck::ToolError& error) {
     std::cerr << "fpcheck: " << error.what() << '\n';
     return error.code();
-  } catch (const std::exception& error) {
-    std::cerr << "fpcheck: " << error.what() << '\n';
+  } catch (...) {
+    std::cerr << "fpcheck: " << fpcheck::failureText(std::current_exception()) << '\n';
     return fpcheck::ExitFailure;
   }
 }

@@ -1,5 +1,6 @@
 #include "tools/json_lines.h"
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -51,25 +52,212 @@ bool readOptions(const Json& options, CheckRequest& request, std::string& reason
   return true;
 }
 
+// Whether a text is written into JSON as it is: printable ASCII, no quote,
+// no backslash. Any other text is left to the library, whose escapes and
+// replacement of bytes that are not UTF-8 the output must keep.
+bool plainText(std::string_view text) {
+  for (const char c : text) {
+    if (c < 0x20 || c > 0x7e || c == '"' || c == '\\') return false;
+  }
+  return true;
+}
+
+void appendText(std::string& out, std::string_view text) {
+  if (plainText(text)) {
+    out += '"';
+    out += text;
+    out += '"';
+  } else {
+    out += dump(Json(std::string(text)));
+  }
+}
+
+template <class Number>
+void appendNumber(std::string& out, Number number) {
+  char digits[24];
+  const auto [end, error] = std::to_chars(digits, digits + sizeof digits, number);
+  out.append(digits, end);
+}
+
+// The members of a request line, when it is a flat object of the fields a
+// request usually has, each once, with plain texts, true/false and whole
+// numbers only; anything else (options, escapes, other fields, a field twice,
+// an error to report) is for the library's parser, so that every line is
+// read and refused exactly as it reads and refuses it.
+class PlainRequest {
+ public:
+  explicit PlainRequest(std::string_view line) : at_(line.data()), end_(line.data() + line.size()) {}
+
+  bool read(CheckRequest& request) {
+    skipSpace();
+    if (!take('{')) return false;
+    skipSpace();
+    if (take('}')) return false;  // nothing in it: "path" is missing
+    unsigned seen = 0;
+    std::optional<std::uint64_t> size;
+    for (;;) {
+      std::string_view name;
+      if (!text(name)) return false;
+      skipSpace();
+      if (!take(':')) return false;
+      skipSpace();
+      const unsigned field = fieldOf(name);
+      if (field == 0 || (seen & field) != 0) return false;
+      seen |= field;
+      std::string_view value;
+      switch (field) {
+        case kPath:
+        case kDetection:
+        case kHash:
+        case kExtra:
+          if (!text(value)) return false;
+          if (field == kPath) request.path = value;
+          if (field == kDetection) request.detection = value;
+          if (field == kHash) request.hash.emplace(value);
+          if (field == kExtra) request.extra.emplace(value);
+          break;
+        case kMemory:
+          if (!truth(request.memory)) return false;
+          break;
+        default:
+          if (!wholeNumber(size)) return false;
+          break;
+      }
+      skipSpace();
+      if (take('}')) break;
+      if (!take(',')) return false;
+      skipSpace();
+    }
+    skipSpace();
+    if (at_ != end_ || (seen & (kPath | kDetection)) != (kPath | kDetection)) return false;
+    if (request.memory && size) return false;
+    request.size = size;
+    return true;
+  }
+
+ private:
+  static constexpr unsigned kPath = 1, kDetection = 2, kHash = 4, kExtra = 8, kMemory = 16, kSize = 32;
+
+  static unsigned fieldOf(std::string_view name) {
+    if (name == "path") return kPath;
+    if (name == "detection") return kDetection;
+    if (name == "hash") return kHash;
+    if (name == "extra") return kExtra;
+    if (name == "memory") return kMemory;
+    if (name == "size") return kSize;
+    return 0;
+  }
+
+  void skipSpace() {
+    while (at_ != end_ && (*at_ == ' ' || *at_ == '\t' || *at_ == '\r' || *at_ == '\n')) ++at_;
+  }
+
+  bool take(char c) {
+    if (at_ == end_ || *at_ != c) return false;
+    ++at_;
+    return true;
+  }
+
+  bool text(std::string_view& value) {
+    if (!take('"')) return false;
+    const char* start = at_;
+    while (at_ != end_ && *at_ != '"') {
+      if (*at_ < 0x20 || *at_ > 0x7e || *at_ == '\\') return false;
+      ++at_;
+    }
+    if (at_ == end_) return false;
+    value = std::string_view(start, static_cast<std::size_t>(at_ - start));
+    ++at_;
+    return true;
+  }
+
+  bool truth(bool& value) {
+    for (const std::string_view word : {std::string_view("true"), std::string_view("false")}) {
+      if (static_cast<std::size_t>(end_ - at_) >= word.size() &&
+          std::string_view(at_, word.size()) == word) {
+        at_ += word.size();
+        value = word.size() == 4;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  bool wholeNumber(std::optional<std::uint64_t>& value) {
+    // No sign, no fraction, no exponent, no leading zero, and within 64
+    // bits: a number the library reads as the same unsigned value.
+    const char* start = at_;
+    while (at_ != end_ && *at_ >= '0' && *at_ <= '9') ++at_;
+    if (at_ == start || (*start == '0' && at_ - start > 1)) return false;
+    if (at_ != end_ && (*at_ == '.' || *at_ == 'e' || *at_ == 'E')) return false;
+    std::uint64_t number = 0;
+    const auto [stop, error] = std::from_chars(start, at_, number);
+    if (error != std::errc() || stop != at_) return false;
+    value = number;
+    return true;
+  }
+
+  const char* at_;
+  const char* end_;
+};
+
 }  // namespace
 
 std::string resultLine(const CheckResult& result, std::optional<std::size_t> line) {
-  Json json;
-  if (line) json["line"] = *line;
-  json["path"] = result.path;
-  json["input"] = result.memory ? "memory" : "file";
-  json["detection"] = result.detection;
-  json["falsePositive"] = result.falsePositive ? Json(*result.falsePositive) : Json(nullptr);
-  json["status"] = result.status;
-  json["statusCode"] = result.statusCode;
-  // Microseconds are as fine as a check can be timed here.
-  json["milliseconds"] = std::round(result.milliseconds * 1000.0) / 1000.0;
-  if (!result.succeeded()) json["error"] = result.error;
-  if (const std::string hint = hintFor(result); !hint.empty()) json["hint"] = hint;
-  return dump(json);
+  // Written directly, member for member as the library would write them.
+  std::string out;
+  out.reserve(160 + result.path.size() + result.detection.size() + result.error.size());
+  out += '{';
+  if (line) {
+    out += "\"line\":";
+    appendNumber(out, *line);
+    out += ',';
+  }
+  out += "\"path\":";
+  appendText(out, result.path);
+  out += result.memory ? ",\"input\":\"memory\",\"detection\":" : ",\"input\":\"file\",\"detection\":";
+  appendText(out, result.detection);
+  out += ",\"falsePositive\":";
+  out += result.falsePositive ? (*result.falsePositive ? "true" : "false") : "null";
+  out += ",\"status\":";
+  appendText(out, result.status);
+  out += ",\"statusCode\":";
+  appendNumber(out, result.statusCode);
+  out += ",\"milliseconds\":";
+  // Microseconds are as fine as a check can be timed here; the library's
+  // own shortest form of the number.
+  const double milliseconds = std::round(result.milliseconds * 1000.0) / 1000.0;
+  if (std::isfinite(milliseconds)) {
+    char digits[32];
+    out.append(digits, nlohmann::detail::to_chars(digits, digits + sizeof digits, milliseconds));
+  } else {
+    out += "null";
+  }
+  if (!result.succeeded()) {
+    out += ",\"error\":";
+    appendText(out, result.error);
+  }
+  if (const std::string hint = hintFor(result); !hint.empty()) {
+    out += ",\"hint\":";
+    appendText(out, hint);
+  }
+  out += '}';
+  return out;
 }
 
 bool parseRequestLine(std::string_view line, CheckRequest& request, std::string& reason) {
+  {
+    CheckRequest plain;
+    if (PlainRequest(line).read(plain)) {
+      request.path = std::move(plain.path);
+      request.detection = std::move(plain.detection);
+      request.hash = std::move(plain.hash);
+      request.extra = std::move(plain.extra);
+      request.memory = plain.memory;
+      request.size = plain.size;
+      return true;
+    }
+  }
   const Json json = Json::parse(line.begin(), line.end(), nullptr, false);
   if (json.is_discarded()) {
     reason = "not a JSON object";

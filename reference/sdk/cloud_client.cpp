@@ -43,6 +43,7 @@ Route CloudService::route(std::uint64_t& generation) const {
 
 CloudClient::CloudClient(std::shared_ptr<CloudService> service)
     : service_(std::move(service)),
+      request_{requestHeaders(service_->config()), {}},
       random_(static_cast<std::minstd_rand::result_type>(
           std::hash<const void*>{}(this) ^
           static_cast<std::size_t>(Clock::now().time_since_epoch().count()))) {}
@@ -78,7 +79,8 @@ std::int32_t CloudClient::check(const fpcsdk::DetectionInput& input, bool& false
     });
     return Ok;
   }
-  const HttpRequest request = makeRequest(config, input);
+  writeRequestBody(config, input, request_.body);
+  const HttpRequest& request = request_;
   Breaker& breaker = service_->breaker();
   std::string lastCause;
   for (std::uint32_t attempt = 1;; ++attempt) {

@@ -70,6 +70,9 @@ class CloudClient {
   void follow();
 
   std::shared_ptr<CloudService> service_;
+  // The request of the current check: the headers made once, the body
+  // written over for each check.
+  HttpRequest request_;
   std::uint64_t generation_ = UINT64_MAX;
   std::unique_ptr<HttpTransport> transport_;
   std::string proxyPassword_;

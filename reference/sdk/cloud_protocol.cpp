@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <optional>
 
 #include <nlohmann/json.hpp>
 
@@ -50,21 +51,58 @@ std::string statusCause(long status) {
   return cause;
 }
 
+// The verdict of a 200 answer's body: the service's own two bodies are read
+// at once, any other by the JSON parser.
+std::optional<bool> verdictOf(const std::string& body) {
+  if (body == R"({"falsePositive":true})") return true;
+  if (body == R"({"falsePositive":false})") return false;
+  const nlohmann::json parsed = nlohmann::json::parse(body, nullptr, false);
+  const auto verdict = parsed.is_object() ? parsed.find("falsePositive") : parsed.end();
+  if (!parsed.is_object() || verdict == parsed.end() || !verdict->is_boolean()) return std::nullopt;
+  return verdict->get<bool>();
+}
+
+// Texts that are not UTF-8 are sent with the bad bytes replaced rather than
+// refused: a detection name is the scanner's, not the host's to mend.
+std::string dump(const nlohmann::json& json) {
+  return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// A text as JSON (lower-cased if asked): printable ASCII with no quote or
+// backslash as it is, any other by the library, whose escapes and
+// replacements the body keeps.
+void appendText(std::string& out, std::string_view text, bool lower = false) {
+  for (const char c : text) {
+    if (c < 0x20 || c > 0x7e || c == '"' || c == '\\') {
+      out += dump(nlohmann::json(lower ? lowerCase(text) : std::string(text)));
+      return;
+    }
+  }
+  out += '"';
+  const std::size_t start = out.size();
+  out += text;
+  out += '"';
+  if (lower) {
+    for (std::size_t at = start; at < start + text.size(); ++at) {
+      out[at] = static_cast<char>(std::tolower(static_cast<unsigned char>(out[at])));
+    }
+  }
+}
+
 AttemptResult fromStatus(const HttpOutcome& outcome) {
   AttemptResult result;
   result.breaker = BreakerSignal::Reached;
   result.cause = statusCause(outcome.status);
   switch (outcome.status) {
     case 200: {
-      const nlohmann::json body = nlohmann::json::parse(outcome.body, nullptr, false);
-      const auto verdict = body.is_object() ? body.find("falsePositive") : body.end();
-      if (!body.is_object() || verdict == body.end() || !verdict->is_boolean()) {
+      const std::optional<bool> verdict = verdictOf(outcome.body);
+      if (!verdict) {
         result.code = CloudError;
         result.cause = "HTTP 200 with a body that is not a verdict";
         return result;
       }
       result.code = Ok;
-      result.falsePositive = verdict->get<bool>();
+      result.falsePositive = *verdict;
       result.maxAgeSeconds = maxAgeOf(outcome.cacheControl);
       return result;
     }
@@ -87,32 +125,55 @@ std::string userAgentFor(std::string_view pluginVersion) {
   return std::string("vfpcsdk/") + VFPCSDK_VERSION + " vfpc-plugin/" + std::string(pluginVersion);
 }
 
-HttpRequest makeRequest(const CloudConfig& config, const fpcsdk::DetectionInput& input) {
-  nlohmann::json body = {
-      {"detection", input.detectionName},
-      {"size", input.fileSize},
-      {"input", input.filePath.empty() ? "memory" : "file"},
-      {"host", config.hostData},
-  };
-  if (!input.hash.empty()) body["sha256"] = lowerCase(input.hash);
-  if (!input.extraData.empty()) body["extra"] = input.extraData;
+std::vector<std::pair<std::string, std::string>> requestHeaders(const CloudConfig& config) {
+  std::vector<std::pair<std::string, std::string>> headers = {
+      {"Content-Type", "application/json"}, {"User-Agent", config.userAgent}};
+  if (!config.apiKey.empty()) headers.emplace_back("X-Api-Key", config.apiKey);
+  if (!config.clientId.empty()) headers.emplace_back("X-Client-Id", config.clientId);
+  if (!config.clientTag.empty()) headers.emplace_back("X-Client-Tag", config.clientTag);
+  return headers;
+}
+
+void writeRequestBody(const CloudConfig& config, const fpcsdk::DetectionInput& input,
+                      std::string& body) {
+  body.clear();
   const fpcsdk::CustomOptions& options = input.customOptions;
+  // A JSON object: its members in the order of their names.
+  body += "{\"detection\":";
+  appendText(body, input.detectionName);
+  if (!input.extraData.empty()) {
+    body += ",\"extra\":";
+    appendText(body, input.extraData);
+  }
+  body += ",\"host\":";
+  appendText(body, config.hostData);
+  body += input.filePath.empty() ? ",\"input\":\"memory\"" : ",\"input\":\"file\"";
   if (!options.boolOptions.empty() || !options.intOptions.empty() ||
       !options.stringOptions.empty()) {
+    // One member per key, in the order of the keys; a key given as more than
+    // one kind keeps the last of bool, int, text.
     nlohmann::json pairs = nlohmann::json::object();
     for (const auto& [key, value] : options.boolOptions) pairs[key] = value;
     for (const auto& [key, value] : options.intOptions) pairs[key] = value;
     for (const auto& [key, value] : options.stringOptions) pairs[key] = value;
-    body["options"] = std::move(pairs);
+    body += ",\"options\":";
+    body += dump(pairs);
   }
+  if (!input.hash.empty()) {
+    body += ",\"sha256\":";
+    appendText(body, input.hash, true);
+  }
+  body += ",\"size\":";
+  char digits[24];
+  const auto [end, error] = std::to_chars(digits, digits + sizeof digits, input.fileSize);
+  body.append(digits, end);
+  body += '}';
+}
+
+HttpRequest makeRequest(const CloudConfig& config, const fpcsdk::DetectionInput& input) {
   HttpRequest request;
-  // Texts that are not UTF-8 are sent with the bad bytes replaced rather
-  // than refused: a detection name is the scanner's, not the host's to mend.
-  request.body = body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-  request.headers = {{"Content-Type", "application/json"}, {"User-Agent", config.userAgent}};
-  if (!config.apiKey.empty()) request.headers.emplace_back("X-Api-Key", config.apiKey);
-  if (!config.clientId.empty()) request.headers.emplace_back("X-Client-Id", config.clientId);
-  if (!config.clientTag.empty()) request.headers.emplace_back("X-Client-Tag", config.clientTag);
+  writeRequestBody(config, input, request.body);
+  request.headers = requestHeaders(config);
   return request;
 }
 

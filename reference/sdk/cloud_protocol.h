@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "reference/sdk/http_transport.h"
 #include "sdk_bridge/fpcsdk.h"
@@ -33,6 +35,11 @@ std::string userAgentFor(std::string_view pluginVersion);
 // The request of one check. The file path is never sent: a path can name a
 // person.
 HttpRequest makeRequest(const CloudConfig& config, const fpcsdk::DetectionInput& input);
+// Its two parts: the headers, the same for every check of an SDK object,
+// and the body of one check (written over body, whose room is kept).
+std::vector<std::pair<std::string, std::string>> requestHeaders(const CloudConfig& config);
+void writeRequestBody(const CloudConfig& config, const fpcsdk::DetectionInput& input,
+                      std::string& body);
 
 // What the breaker makes of an attempt.
 enum class BreakerSignal {

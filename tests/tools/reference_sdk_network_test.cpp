@@ -17,6 +17,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <map>
 #include <mutex>
@@ -612,6 +613,57 @@ TEST_F(SdkTls, ACertificateOutsideThePathIsACertificateErrorWithoutRetry) {
   expectOneErrorLineStartingWith("Check 'Trojan.A' size 1234 failed after 1 attempt(s): TLS "
                                  "failure: ");
 }
+
+// The body's exact bytes, as the service receives them: members in name
+// order, texts that need it escaped, bytes that are not UTF-8 replaced.
+struct BodyCase {
+  const char* name;
+  std::function<void(fpcsdk::DetectionInput&)> change;
+  const char* body;
+};
+
+class SdkRequestBody : public SdkNetwork, public ::testing::WithParamInterface<BodyCase> {};
+
+TEST_P(SdkRequestBody, IsTheseBytes) {
+  ASSERT_EQ(fpc->initialize(networkConfig(service.url())), Ok);
+  fpcsdk::DetectionInput input = detection("Trojan.Script.Phish");
+  GetParam().change(input);
+  ASSERT_EQ(check(instance(), input), Ok);
+  const std::vector<Received> received = service.received();
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0].body, GetParam().body);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, SdkRequestBody,
+    ::testing::Values(
+        BodyCase{"File", [](auto&) {},
+                 R"({"detection":"Trojan.Script.Phish","host":"host-data: test","input":"file","size":1234})"},
+        BodyCase{"MemoryWithHashAndExtra",
+                 [](auto& input) {
+                   input.filePath.clear();
+                   input.hash = kUpperHash;
+                   input.extraData = "extra";
+                 },
+                 R"({"detection":"Trojan.Script.Phish","extra":"extra","host":"host-data: test","input":"memory","sha256":"8047240c6b430f443ce9ea191bd18bc8c33af873cb0b8a0822be814303d1db03","size":1234})"},
+        BodyCase{"OptionsByKeyTheLastKindKept",
+                 [](auto& input) {
+                   input.customOptions.boolOptions["b"] = true;
+                   input.customOptions.intOptions["a"] = -3;
+                   input.customOptions.intOptions["b"] = 7;
+                   input.customOptions.stringOptions["c"] = "x";
+                 },
+                 R"({"detection":"Trojan.Script.Phish","host":"host-data: test","input":"file","options":{"a":-3,"b":7,"c":"x"},"size":1234})"},
+        BodyCase{"EscapedAndReplaced",
+                 [](auto& input) {
+                   input.detectionName = "Tro\"jan\\\x01\x7f\xc3\xa9\xff.X";
+                   input.extraData = "tab\there";
+                   input.fileSize = UINT64_MAX;
+                 },
+                 "{\"detection\":\"Tro\\\"jan\\\\\\u0001\x7f\xc3\xa9\xef\xbf\xbd.X\",\"extra\":"
+                 "\"tab\\there\",\"host\":\"host-data: test\",\"input\":\"file\","
+                 "\"size\":18446744073709551615}"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace kesp::test
