@@ -75,7 +75,7 @@ TEST(SdkLog, CutsLongLinesAndSaysSo) {
 }
 
 // One U+FFFD for each maximal subpart: the longest start of a well-formed
-// sequence, or else a single byte.
+// sequence, or else a single byte. A NUL byte ends the line.
 TEST(SdkLog, BytesThatAreNotUtf8ArriveReplacedOncePerMaximalSubpart) {
   const std::pair<std::string, std::string> lines[] = {
       {"Fichier trait\xE9 : ok", "Fichier trait\uFFFD : ok"},   // Latin-1
@@ -87,6 +87,7 @@ TEST(SdkLog, BytesThatAreNotUtf8ArriveReplacedOncePerMaximalSubpart) {
       {"\xF0\x9F\x98" "x", "\uFFFD" "x"},                       // three of four bytes
       {"\x80\xBF", "\uFFFD\uFFFD"},                           // lone continuations
       {"caf\u00E9 \U0001F600", "caf\u00E9 \U0001F600"},         // well-formed: unchanged
+      {std::string("cut\0here", 8), "cut"},                      // the host takes C text
   };
   PluginHost host;
   auto checker = host.loadedChecker();

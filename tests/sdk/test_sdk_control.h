@@ -55,6 +55,9 @@ class TestSdkControl {
 inline constexpr std::int32_t kThrowStandardException = -2147483647 - 1;
 inline constexpr std::int32_t kThrowUnknownException = -2147483647;
 
+// For Create and CreateInstance: the operation answers 0 but makes nothing.
+inline constexpr std::int32_t kSucceedWithoutObject = -2147483646;
+
 using TestSdkControlFunction = TestSdkControl* (*)();
 inline constexpr char kTestSdkControlExport[] = "kespTestSdkControl";
 
