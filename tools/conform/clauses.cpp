@@ -63,6 +63,25 @@ void requireSameAnswers(SdkSession& session, fpcsdk::FPCInstance& old,
   session.endInstance(fresh);
 }
 
+// The library loaded and an object made and started, as a host's load.
+void beginLoaded(SdkSession& session) {
+  session.loadLibrary();
+  session.create();
+  session.start();
+}
+
+// The answers of a new object whose settings the kit keeps, started as a
+// host starts it and stopped again.
+std::vector<Answer> answersOfAnObject(SdkSession& session, const std::vector<Case>& cases) {
+  session.create();
+  session.start();
+  fpcsdk::FPCInstance* instance = session.newInstance();
+  std::vector<Answer> answers = answersOf(session, *instance, cases);
+  session.endInstance(instance);
+  session.stop();
+  return answers;
+}
+
 // body on count threads at once, each with an instance of its own made and
 // destroyed on that thread, each calling threadCleanup before it ends, as a
 // host's scanning threads do.
@@ -161,9 +180,7 @@ void noThrow(ClauseContext& context) {
 
 void initialize(ClauseContext& context) {
   SdkSession session(context.settings, context.report);
-  session.loadLibrary();
-  session.create();
-  session.start();
+  beginLoaded(session);
   fpcsdk::FPCInstance* instance = session.newInstance();
   const std::vector<Answer> before = answersOf(session, *instance, context.cases);
   session.endInstance(instance);
@@ -181,9 +198,7 @@ void initialize(ClauseContext& context) {
 
 void instances(ClauseContext& context) {
   SdkSession session(context.settings, context.report);
-  session.loadLibrary();
-  session.create();
-  session.start();
+  beginLoaded(session);
   const unsigned threads = context.settings.threads;
   const unsigned each = std::max(1u, kManyInstances / threads + (kManyInstances % threads != 0));
   std::mutex mutex;
@@ -227,9 +242,7 @@ void instances(ClauseContext& context) {
 
 void verdictWritten(ClauseContext& context) {
   SdkSession session(context.settings, context.report);
-  session.loadLibrary();
-  session.create();
-  session.start();
+  beginLoaded(session);
   fpcsdk::FPCInstance* instance = session.newInstance();
   bool judged = false;
   for (const Case& entry : context.cases) {
@@ -254,9 +267,7 @@ void verdictWritten(ClauseContext& context) {
 void knownAnswers(ClauseContext& context) {
   if (!context.knownAnswers) throw ClauseSkipped("no --cases given");
   SdkSession session(context.settings, context.report);
-  session.loadLibrary();
-  session.create();
-  session.start();
+  beginLoaded(session);
   const auto judge = [&](const Case& entry, const Answer& answer, const std::string& where) {
     if (answer.code != fpcsdk::Ok) fail(entry.name + ": checkDetection " + gave(answer.code) + where);
     if (answer.verdict != *entry.falsePositive) {
@@ -318,14 +329,7 @@ void configLifetime(ClauseContext& context) {
   const Settings& settings = context.settings;
   SdkSession session(settings, context.report);
   session.loadLibrary();
-  // The answers of an object whose settings the kit keeps...
-  session.create();
-  session.start();
-  fpcsdk::FPCInstance* instance = session.newInstance();
-  const std::vector<Answer> kept = answersOf(session, *instance, context.cases);
-  session.endInstance(instance);
-  session.stop();
-  // ...are those of one whose settings are gone right after each call, a
+  // The answers of an object whose settings the kit keeps are those of one whose settings are gone right after each call, a
   // later setProxy (a host's proxy change) included.
   std::vector<std::unique_ptr<Overwritten<std::string>>> texts;
   const auto setProxy = [&](const char* call) {
@@ -336,12 +340,13 @@ void configLifetime(ClauseContext& context) {
     texts.back()->end();
     SdkSession::require(code, fpcsdk::Ok, call);
   };
+  const std::vector<Answer> kept = answersOfAnObject(session, context.cases);
   session.create();
   const auto config = std::make_unique<Overwritten<fpcsdk::FPCConfig>>(settings.config());
   SdkSession::require(session.initialize(config->get()), fpcsdk::Ok, "initialize");
   config->end();
   setProxy("setProxy");
-  instance = session.newInstance();
+  fpcsdk::FPCInstance* instance = session.newInstance();
   requireSameAnswers(session, *instance, context.cases, kept,
                      "with the FPCConfig and the setProxy texts overwritten after the calls");
   setProxy("a second setProxy");
@@ -355,14 +360,9 @@ void proxy(ClauseContext& context) {
   const Settings& settings = context.settings;
   SdkSession session(settings, context.report);
   session.loadLibrary();
-  // The answers of an object that was never refused a proxy...
-  session.create();
-  session.start();
-  fpcsdk::FPCInstance* instance = session.newInstance();
-  const std::vector<Answer> before = answersOf(session, *instance, context.cases);
-  session.endInstance(instance);
-  session.stop();
-  // ...are those of one given every kind of proxy, before initialize too.
+  // The answers of an object that was never refused a proxy are those of one
+  // given every kind of proxy, before initialize too.
+  const std::vector<Answer> before = answersOfAnObject(session, context.cases);
   session.create();
   for (const char* early : {"", kWellFormedProxy, kMalformedProxy}) session.setProxy(early, "");
   if (const auto code = session.initialize(); code != fpcsdk::Ok) {
@@ -370,7 +370,7 @@ void proxy(ClauseContext& context) {
   }
   SdkSession::require(session.setProxy(settings.proxy, settings.certificatePath), fpcsdk::Ok,
                       "setProxy with --proxy and --certificate-path");
-  instance = session.newInstance();
+  fpcsdk::FPCInstance* instance = session.newInstance();
   requireSameAnswers(session, *instance, context.cases, before,
                      "after setProxy calls before initialize");
   for (const std::string& proxy : {std::string(kMalformedProxy), std::string(kWellFormedProxy),
@@ -393,9 +393,7 @@ void proxy(ClauseContext& context) {
 
 void threadCleanup(ClauseContext& context) {
   SdkSession session(context.settings, context.report);
-  session.loadLibrary();
-  session.create();
-  session.start();
+  beginLoaded(session);
   const auto require = [](const std::optional<std::int32_t>& code, const char* where) {
     if (!code) fail(std::string("threadCleanup on ") + where + " threw an exception");
   };
@@ -412,9 +410,7 @@ void threadCleanup(ClauseContext& context) {
 
 void time(ClauseContext& context) {
   SdkSession session(context.settings, context.report);
-  session.loadLibrary();
-  session.create();
-  session.start();
+  beginLoaded(session);
   fpcsdk::FPCInstance* instance = session.newInstance();
   answersOf(session, *instance, context.cases);
   session.endInstance(instance);
@@ -452,23 +448,41 @@ void logAfterDestroy(ClauseContext& context) {
        calls + (late.size() > 3 ? ", ..." : ""));
 }
 
+// The threads that run now and did not before, the system's own workers
+// aside.
+std::vector<ThreadSeen> newThreads(const std::vector<ThreadSeen>& before) {
+  std::vector<ThreadSeen> found;
+  for (const ThreadSeen& thread : threadsNow()) {
+    const bool old = std::any_of(before.begin(), before.end(),
+                                 [&](const ThreadSeen& seen) { return seen.id == thread.id; });
+    if (!old && !thread.systemWorker) found.push_back(thread);
+  }
+  return found;
+}
+
 void threads(ClauseContext& context) {
   SdkSession session(context.settings, context.report);
   session.loadLibrary();
-  const std::size_t before = threadCount();
+  // A first thread of the kit's own, so that what a runtime starts with the
+  // first thread (a sanitizer's helper) is there before the count.
+  std::jthread([] {}).join();
+  const std::vector<ThreadSeen> before = threadsNow();
   hostSession(context, session);
   context.report.step("the grace period after FPCDestroy");
   const auto deadline = std::chrono::steady_clock::now() + kGracePeriod;
-  std::size_t now = threadCount();
-  while (now > before && std::chrono::steady_clock::now() < deadline) {
+  std::vector<ThreadSeen> left = newThreads(before);
+  while (!left.empty() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    now = threadCount();
+    left = newThreads(before);
   }
-  if (now > before) {
-    fail(std::to_string(now - before) + " thread(s) more than before FPCCreate still run " +
-         std::to_string(kGracePeriod.count()) + " ms after FPCDestroy (" + std::to_string(before) +
-         " before, " + std::to_string(now) + " now)");
+  if (left.empty()) return;
+  std::string named;
+  for (const ThreadSeen& thread : left) {
+    named += (named.empty() ? "" : ", ") + std::to_string(thread.id) +
+             (thread.origin.empty() ? "" : " (" + printable(thread.origin, 40) + ")");
   }
+  fail(std::to_string(left.size()) + " thread(s) started since FPCCreate still run " +
+       std::to_string(kGracePeriod.count()) + " ms after FPCDestroy: " + named);
 }
 
 void unload(ClauseContext& context) {
@@ -534,8 +548,8 @@ constexpr Clause kClauses[] = {
     {"time", "initialize, each check and uninitialize return within the time budget", time},
     {"log-after-destroy", "no call reaches the log interface after FPCDestroy has returned",
      logAfterDestroy},
-    {"threads", "no more threads run after FPCDestroy (and a grace period) than before "
-                "FPCCreate", threads},
+    {"threads", "no thread started since FPCCreate runs after FPCDestroy and a grace period "
+                "(the system's own workers aside)", threads},
     {"unload", "after FPCDestroy the library is freed and gone, and the process runs on",
      unload},
     {"log-text", "every log line is UTF-8 without NUL bytes, at a level from 0 to 3", logText},

@@ -235,6 +235,7 @@ int run(const std::vector<std::string>& all) {
 
 int main(int argc, char** argv) {
   fpcheck::useBinaryStandardStreams();
+  conform::crashQuietly();
   try {
     return conform::run(fpcheck::utf8Arguments(argc, argv));
   } catch (const std::exception& error) {

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -32,10 +33,22 @@ ChildEnd runThisProgram(const std::vector<std::string>& arguments,
                         std::chrono::milliseconds timeout, const std::filesystem::path& out,
                         const std::filesystem::path& err);
 
+// A crash of this process, or of a child it starts after this, ends it at
+// once: no error dialog, no debugger (Windows and Wine would start one).
+void crashQuietly();
+
 // "signal 11 (SIGSEGV)", "exception 0xC0000005 (access violation)".
 std::string describeCrash(unsigned long code);
 
-// The threads of this process now.
-std::size_t threadCount();
+// One thread of this process: its id and where it comes from (Linux: its
+// name; Windows: the module that holds its start address).
+struct ThreadSeen {
+  std::uint64_t id = 0;
+  std::string origin;
+  // A worker the system keeps for the process (Windows: a thread-pool or
+  // loader thread, started in ntdll.dll), not a thread of any library's.
+  bool systemWorker = false;
+};
+std::vector<ThreadSeen> threadsNow();
 
 }  // namespace conform

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
 #include <thread>
 
 #include "tools/conform/kit_platform.h"
@@ -50,8 +51,12 @@ ChildEnd endOf(int status) {
 ChildEnd runThisProgram(const std::vector<std::string>& arguments,
                         std::chrono::milliseconds timeout, const std::filesystem::path& out,
                         const std::filesystem::path& err) {
-  // The kernel's name for the running program, whatever path started it.
-  const char* self = "/proc/self/exe";
+  // The running program, whatever path started it; by the file the
+  // kernel's link names, so that the child's threads bear its name too.
+  std::error_code unreadable;
+  std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", unreadable);
+  if (unreadable) program = "/proc/self/exe";
+  const char* self = program.c_str();
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>("fpcsdk-conform"));
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
@@ -97,20 +102,25 @@ ChildEnd runThisProgram(const std::vector<std::string>& arguments,
   return end;
 }
 
+void crashQuietly() {}
+
 std::string describeCrash(unsigned long code) {
   const int signal = static_cast<int>(code);
   const char* name = ::sigabbrev_np(signal);
   return "signal " + std::to_string(signal) + (name != nullptr ? " (SIG" + std::string(name) + ")" : "");
 }
 
-std::size_t threadCount() {
+std::vector<ThreadSeen> threadsNow() {
+  std::vector<ThreadSeen> threads;
   std::error_code error;
-  std::size_t count = 0;
   for (std::filesystem::directory_iterator task("/proc/self/task", error), end;
        !error && task != end; task.increment(error)) {
-    ++count;
+    ThreadSeen thread;
+    thread.id = std::stoull(task->path().filename().string());
+    std::ifstream(task->path() / "comm") >> thread.origin;
+    threads.push_back(thread);
   }
-  return count;
+  return threads;
 }
 
 }  // namespace conform

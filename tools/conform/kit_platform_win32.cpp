@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <tlhelp32.h>
+#include <winternl.h>
 
 #include <cstdio>
 
@@ -117,6 +118,12 @@ ChildEnd runThisProgram(const std::vector<std::string>& arguments,
   return end;
 }
 
+void crashQuietly() {
+  ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  // The process ends with the exception's code as its exit code.
+  ::SetUnhandledExceptionFilter([](EXCEPTION_POINTERS*) -> LONG { return EXCEPTION_EXECUTE_HANDLER; });
+}
+
 std::string describeCrash(unsigned long code) {
   struct Known {
     unsigned long code;
@@ -137,19 +144,38 @@ std::string describeCrash(unsigned long code) {
   return text;
 }
 
-std::size_t threadCount() {
+std::vector<ThreadSeen> threadsNow() {
+  std::vector<ThreadSeen> threads;
   HANDLE taken = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (taken == INVALID_HANDLE_VALUE) return 0;
+  if (taken == INVALID_HANDLE_VALUE) return threads;
   UniqueHandle snapshot(taken);
   const DWORD self = ::GetCurrentProcessId();
-  std::size_t count = 0;
   THREADENTRY32 entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = ::Thread32First(snapshot.get(), &entry); more;
        more = ::Thread32Next(snapshot.get(), &entry)) {
-    if (entry.th32OwnerProcessID == self) ++count;
+    if (entry.th32OwnerProcessID != self) continue;
+    ThreadSeen thread;
+    thread.id = entry.th32ThreadID;
+    // Where it started: the module that holds its start address.
+    UniqueHandle handle(::OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID));
+    void* start = nullptr;
+    HMODULE module = nullptr;
+    wchar_t name[MAX_PATH] = {};
+    if (handle &&
+        ::NtQueryInformationThread(handle.get(), ThreadQuerySetWin32StartAddress, &start,
+                                   sizeof start, nullptr) == 0 &&
+        ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                 GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                             static_cast<LPCWSTR>(start), &module) &&
+        ::GetModuleFileNameW(module, name, MAX_PATH) != 0) {
+      const std::wstring file = std::filesystem::path(name).filename().wstring();
+      thread.origin = std::string(file.begin(), file.end());
+      thread.systemWorker = ::lstrcmpiW(file.c_str(), L"ntdll.dll") == 0;
+    }
+    threads.push_back(thread);
   }
-  return count;
+  return threads;
 }
 
 }  // namespace conform
