@@ -7,6 +7,7 @@
 // usage error or a library that cannot be loaded at all.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>

@@ -8,6 +8,9 @@ namespace conform {
 
 namespace {
 using Clock = std::chrono::steady_clock;
+// What the last call that threw on this thread threw, for the reason of a
+// clause that needed its result.
+thread_local std::string lastThrown;
 }  // namespace
 
 KitLog& KitLog::instance() {
@@ -59,7 +62,7 @@ std::string describeCode(std::int32_t code) {
 }
 
 std::string gave(const std::optional<std::int32_t>& code) {
-  return code ? "gave " + describeCode(*code) : std::string("threw an exception");
+  return code ? "gave " + describeCode(*code) : "threw an exception: " + lastThrown;
 }
 
 std::string describe(const Answer& answer) {
@@ -80,8 +83,10 @@ std::optional<std::int32_t> SdkSession::call(const char* name, bool timed, Body&
   try {
     code = body();
   } catch (const std::exception& error) {
-    note(exceptions_, std::string(name) + " threw an exception: " + printable(error.what()));
+    lastThrown = printable(error.what());
+    note(exceptions_, std::string(name) + " threw an exception: " + lastThrown);
   } catch (...) {
+    lastThrown = "not a standard exception";
     note(exceptions_, std::string(name) + " threw an exception that is not a standard exception");
   }
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
@@ -193,7 +198,8 @@ Answer SdkSession::check(fpcsdk::FPCInstance& instance, const fpcsdk::DetectionI
 void SdkSession::require(const std::optional<std::int32_t>& code, std::int32_t wanted,
                          std::string_view call) {
   if (code == wanted) return;
-  throw ClauseFailure(std::string(call) + " " + gave(code) + ", not " + describeCode(wanted));
+  throw ClauseFailure(std::string(call) + " " + gave(code) +
+                      (code ? ", not " + describeCode(wanted) : std::string()));
 }
 
 void SdkSession::start() {

@@ -61,7 +61,8 @@ bool sameAnswer(const Answer& a, const Answer& b);
 std::string describe(const Answer& answer);
 // "4 (out of memory)", "13 (no code of the interface)".
 std::string describeCode(std::int32_t code);
-// "gave 4 (out of memory)" or "threw an exception".
+// "gave 4 (out of memory)", or "threw an exception: <its text>" for the last
+// call that threw on this thread.
 std::string gave(const std::optional<std::int32_t>& code);
 
 class SdkSession {
