@@ -139,7 +139,6 @@ void exerciseEveryCall(ClauseContext& context, SdkSession& session) {
   }
   session.uninitialize();
   session.destroy();
-  session.freeLibrary();
 }
 
 void exports(ClauseContext& context) {

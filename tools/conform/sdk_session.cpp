@@ -75,6 +75,10 @@ SdkSession::SdkSession(const Settings& settings, ClauseReport& report)
     : settings_(settings), report_(report), budget_(settings.timeBudget()),
       config_(settings.config()) {}
 
+SdkSession::~SdkSession() {
+  if (library_) library_->keepLoaded();
+}
+
 template <class Body>
 std::optional<std::int32_t> SdkSession::call(const char* name, bool timed, Body&& body) {
   report_.step(name);

@@ -68,6 +68,10 @@ std::string gave(const std::optional<std::int32_t>& code);
 class SdkSession {
  public:
   SdkSession(const Settings& settings, ClauseReport& report);
+  // Leaves the library loaded unless freeLibrary() freed it: only the
+  // clauses about unloading free it, so that a library that cannot survive
+  // being freed (a thread of its own still in its code) fails those alone.
+  ~SdkSession();
   SdkSession(const SdkSession&) = delete;
   SdkSession& operator=(const SdkSession&) = delete;
 
