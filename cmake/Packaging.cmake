@@ -6,12 +6,14 @@
 # Layout under the prefix (the same on both platforms, so that fpcheck finds
 # the plug-in beside itself, as in the build tree):
 #   include/kesp/                   the host interface
-#   bin/                            the plug-in library, fpcheck
+#   include/fpcsdk/                 the checker SDK interface
+#   bin/                            the plug-in library, fpcheck, fpcsdk-conform
 #   bin/reference-sdk/              the reference SDK and vfpcsdk.rules
 #   lib/cmake/VfpcChecker/          find_package(VfpcChecker 2.1 CONFIG)
 #   share/doc/vfpcchecker/          the package's README, CHANGELOG.md,
 #                                   THIRD-PARTY-NOTICES, the guides
-#   share/vfpcchecker/examples/     the host example and the example files
+#   share/vfpcchecker/examples/     the host example, the SDK example and the
+#                                   example files
 #   SHA256SUMS                      every file above, after stripping and signing
 #
 # Binaries are stripped on install; their debug information stays beside them
@@ -25,6 +27,7 @@ set(KESP_DOC_DESTINATION share/doc/vfpcchecker)
 set(KESP_EXAMPLES_DESTINATION share/vfpcchecker/examples)
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/kesp DESTINATION include)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/fpcsdk DESTINATION include)
 
 # The binaries are copied as built (they link nothing of the build tree, so
 # there is no run path to rewrite) and finished below.
@@ -41,6 +44,10 @@ endif()
 if(TARGET fpcheck)
   install(PROGRAMS $<TARGET_FILE:fpcheck> DESTINATION bin)
   list(APPEND KESP_FINISH_FILES bin/$<TARGET_FILE_NAME:fpcheck>)
+endif()
+if(TARGET fpcsdk-conform)
+  install(PROGRAMS $<TARGET_FILE:fpcsdk-conform> DESTINATION bin)
+  list(APPEND KESP_FINISH_FILES bin/$<TARGET_FILE_NAME:fpcsdk-conform>)
 endif()
 
 # Split debug information, strip, sign.
@@ -70,6 +77,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/README.md
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${KESP_DOC_DESTINATION}
         FILES_MATCHING PATTERN "*.md" PATTERN "README.md" EXCLUDE)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/host ${PROJECT_SOURCE_DIR}/examples/files
+        DESTINATION ${KESP_EXAMPLES_DESTINATION})
+# The SDK builder's: the minimal SDK and the reference SDK's known answers.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/sdk DESTINATION ${KESP_EXAMPLES_DESTINATION})
+install(FILES ${PROJECT_SOURCE_DIR}/examples/reference-cases.jsonl
         DESTINATION ${KESP_EXAMPLES_DESTINATION})
 
 # The package configuration: an interface target with the include directory,

@@ -1,4 +1,5 @@
-// Keeps the module that holds this code mapped for the life of the process.
+// Keeps the module that holds this code mapped for the life of the process,
+// and tells whether a freed library is really gone.
 #pragma once
 
 namespace plx {
@@ -9,5 +10,13 @@ namespace plx {
 // system that refuses leaves things as they were; there is nothing better
 // to do then, so no failure is reported.
 void pinOwnModule() noexcept;
+
+// Whether a loaded module (a library or the program) holds this address.
+// Given an address inside a library after its last release, it tells
+// whether the library is really gone from the process: the system may keep
+// it (a Linux library with GNU-unique symbols is never unloaded, and a
+// library may hold a reference to itself). The last system error value is
+// kept.
+bool moduleHoldsAddress(const void* address) noexcept;
 
 }  // namespace plx

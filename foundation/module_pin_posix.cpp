@@ -1,4 +1,4 @@
-// POSIX only: dladdr, then dlopen with RTLD_NODELETE.
+// POSIX only: dladdr, and dlopen with RTLD_NODELETE.
 #include <dlfcn.h>
 
 #include "foundation/module_pin.h"
@@ -16,6 +16,14 @@ void pinOwnModule() noexcept {
   // makes every later dlclose leave it mapped. The reference this takes is
   // never given back, on purpose.
   static_cast<void>(::dlopen(info.dli_fname, RTLD_NOLOAD | RTLD_NODELETE | RTLD_NOW));
+}
+
+bool moduleHoldsAddress(const void* address) noexcept {
+  const SystemErrorPreserver keepError;
+  // dladdr looks the address up in the loader's list of objects and reads
+  // nothing at it, so an address whose library is gone is safe to ask about.
+  Dl_info info{};
+  return ::dladdr(address, &info) != 0;
 }
 
 }  // namespace plx

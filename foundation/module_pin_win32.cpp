@@ -1,4 +1,4 @@
-// Win32 only: GetModuleHandleExW with the pin flag.
+// Win32 only: GetModuleHandleExW, with the pin flag or without a reference.
 #include <windows.h>
 
 #include "foundation/module_pin.h"
@@ -14,6 +14,14 @@ void pinOwnModule() noexcept {
   ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                        reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&pinOwnModule)),
                        &module);
+}
+
+bool moduleHoldsAddress(const void* address) noexcept {
+  const SystemErrorPreserver keepError;
+  HMODULE module = nullptr;
+  return ::GetModuleHandleExW(
+             GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+             static_cast<LPCWSTR>(address), &module) != 0;
 }
 
 }  // namespace plx

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "foundation/utf8_text.h"
 #include "foundation/utf_convert.h"
 
 namespace plx::detail {
@@ -20,25 +21,12 @@ int decodeUtf8(const unsigned char* s, int length, int i, std::uint32_t& codePoi
     codePoint = lead;
     return 1;
   }
-  int count = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    count = 2;
-    codePoint = lead & 0x1Fu;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    count = 3;
-    codePoint = lead & 0x0Fu;
-    if (lead == 0xE0) low = 0xA0;   // overlong
-    if (lead == 0xED) high = 0x9F;  // surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    count = 4;
-    codePoint = lead & 0x07u;
-    if (lead == 0xF0) low = 0x90;   // overlong
-    if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
-  } else {
-    return 0;
-  }
+  const Utf8Lead rule = utf8Lead(lead);
+  const int count = rule.count;
+  if (count < 2) return 0;
+  codePoint = lead & (0x7Fu >> count);
+  const unsigned char low = rule.low;
+  const unsigned char high = rule.high;
   if (length - i < count) return 0;
   for (int k = 1; k < count; ++k) {
     const unsigned char c = s[i + k];

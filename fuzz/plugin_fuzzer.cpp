@@ -32,8 +32,9 @@
 #include <vector>
 
 #include "foundation/dynamic_library.h"
+#include "foundation/utf8_text.h"
 #include "kesp/kesp.h"
-#include "sdk_bridge/fpcsdk.h"
+#include "fpcsdk/fpcsdk.h"
 #include "tests/sdk/test_sdk_control.h"
 
 namespace {
@@ -207,7 +208,8 @@ class FuzzSdk final : public kesp::test::TestSdkControl {
     if (code == 0 && op == SdkOp::CreateInstance) ++liveInstances;
     return code;
   }
-  bool verdict() override { return verdictValue; }
+  std::optional<bool> verdict() override { return verdictValue; }
+  const char* lineAtUnload() override { return nullptr; }
   void onEvent(const char* event) override {
     const std::string name = event;
     if (name == "load") ++mappings;
@@ -746,6 +748,8 @@ class Session {
     if (status == Status::Success) {
       slot->loaded = false;
       slot->info = nullptr;
+      // The SDK object's log interface ended with its library.
+      slot->sdkLog = nullptr;
     }
   }
 
@@ -1098,7 +1102,8 @@ class Session {
       require(log_.lines == before, "an unwanted SDK line arrived");
       return;
     }
-    std::string expected = "[fpcsdk] " + std::string(message.c_str());
+    // What is not UTF-8 arrives mended (the rule itself has a table test).
+    std::string expected = "[fpcsdk] " + plx::replaceInvalidUtf8(message.c_str());
     const bool truncated = expected.size() > 16383;
     if (truncated) {
       // Cut after 16383 bytes, or earlier by the bytes of a UTF-8 character

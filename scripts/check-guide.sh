@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Every test that docs/INTEGRATION.md names after a claim must exist in the
-# tree: a GoogleTest `Suite.Name` (or `Prefix/Suite.Name/*` for a
-# parameterised one, `Prefix/Suite.Name/Row` for one row of its table)
-# defined under tests/, or a ctest program added by a CMakeLists.txt. That
-# they pass is the test run's business.
+# Every test that the guides (docs/INTEGRATION.md, docs/SDK.md) name after a
+# claim must exist in the tree: a GoogleTest `Suite.Name` (or
+# `Prefix/Suite.Name/*` for a parameterised one, `Prefix/Suite.Name/Row` for
+# one row of its table) defined under tests/, or a ctest program added by a
+# CMakeLists.txt. That they pass is the test run's business.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-guide=docs/INTEGRATION.md
 missing=0
 checked=0
+
+for guide in docs/INTEGRATION.md docs/SDK.md; do
 
 while IFS= read -r name; do
   checked=$((checked + 1))
@@ -53,9 +54,11 @@ while IFS= read -r program; do
   missing=$((missing + 1))
 done < <(grep -oE 'ctest( program)? `[a-z_]+`' "$guide" | grep -oE '`[a-z_]+`' | tr -d '`' | sort -u)
 
+done
+
 if [ "$checked" -eq 0 ]; then
-  echo "check-guide: found no test names in ${guide}" >&2
+  echo "check-guide: found no test names in the guides" >&2
   exit 1
 fi
 [ "$missing" -eq 0 ] || exit 1
-echo "check-guide: all ${checked} tests named in ${guide} exist"
+echo "check-guide: all ${checked} tests named in docs/INTEGRATION.md and docs/SDK.md exist"

@@ -187,13 +187,13 @@ check_prefix() {
   if [ -f "$prefix/bin/vfpcchecker.dll" ]; then
     OBJDUMP=x86_64-w64-mingw32-objdump OBJCOPY=x86_64-w64-mingw32-objcopy READELF=readelf
     set -- "$prefix/bin/vfpcchecker.dll" yes "$prefix/bin/vfpcchecker_checked.dll" yes \
-           "$prefix/bin/fpcheck.exe" yes \
+           "$prefix/bin/fpcheck.exe" yes "$prefix/bin/fpcsdk-conform.exe" yes \
            "$prefix/bin/reference-sdk/vfpcsdk.dll" no
     kind=pe
   elif [ -f "$prefix/bin/libvfpcchecker.so" ]; then
     OBJDUMP=objdump OBJCOPY=objcopy READELF=readelf
     set -- "$prefix/bin/libvfpcchecker.so" yes "$prefix/bin/libvfpcchecker_checked.so" yes \
-           "$prefix/bin/fpcheck" yes \
+           "$prefix/bin/fpcheck" yes "$prefix/bin/fpcsdk-conform" yes \
            "$prefix/bin/reference-sdk/libvfpcsdk.so" no
     kind=elf
   else

@@ -71,7 +71,7 @@ for binary in $binaries; do
     need "$binary" "mingw-w64 runtime and winpthreads" "linked in"
   fi
   case "$(basename "$binary")" in
-    fpcheck|fpcheck.exe)
+    fpcheck|fpcheck.exe|fpcsdk-conform|fpcsdk-conform.exe)
       need "$binary" CLI11 "header-only, compiled in"
       need "$binary" nlohmann-json "header-only, compiled in" ;;
   esac

@@ -6,7 +6,9 @@
 #   3. unpacks each into an empty prefix and checks its SHA256SUMS;
 #   4. builds examples/host from the unpacked package with find_package (the
 #      Windows one with the mingw-w64 cross compiler) and runs it (the Windows
-#      one under Wine): it must print both verdicts;
+#      one under Wine): it must print both verdicts; builds examples/sdk the
+#      same way and runs the packaged fpcsdk-conform on it and on the
+#      reference SDK: every clause must pass;
 #   5. reads the hardening back from the packaged binaries
 #      (scripts/check-hardening.sh);
 #   6. verifies the Authenticode signature of each Windows binary against the
@@ -92,12 +94,29 @@ for plugin in vfpcchecker.dll vfpcchecker_checked.dll; do
   expect_no_violation "$output"
 done
 
+echo "=== package: the SDK example and the reference SDK pass fpcsdk-conform (Linux)"
+cmake -S "$linux/$examples/sdk" -B "$work/sdk-linux" -DCMAKE_PREFIX_PATH="$linux" >/dev/null
+cmake --build "$work/sdk-linux" >/dev/null
+"$linux/bin/fpcsdk-conform" --cases "$linux/$examples/sdk/cases.jsonl" "$work/sdk-linux/sdk"
+"$linux/bin/fpcsdk-conform" --cloud-url file:vfpcsdk.rules \
+  --cases "$linux/$examples/reference-cases.jsonl" "$linux/bin/reference-sdk"
+
+echo "=== package: the SDK example and the reference SDK pass fpcsdk-conform (Windows, Wine)"
+cmake -S "$windows/$examples/sdk" -B "$work/sdk-windows" -DCMAKE_PREFIX_PATH="$windows" \
+  -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" >/dev/null
+cmake --build "$work/sdk-windows" >/dev/null
+wine "$windows/bin/fpcsdk-conform.exe" --cases "$(winepath -w "$windows/$examples/sdk/cases.jsonl")" \
+  "$(winepath -w "$work/sdk-windows/sdk")" | tr -d '\r'
+wine "$windows/bin/fpcsdk-conform.exe" --cloud-url file:vfpcsdk.rules \
+  --cases "$(winepath -w "$windows/$examples/reference-cases.jsonl")" \
+  "$(winepath -w "$windows/bin/reference-sdk")" | tr -d '\r'
+
 echo "=== package: hardening of the packaged binaries"
 scripts/check-hardening.sh "$linux" "$windows"
 
 echo "=== package: Authenticode signatures"
 for binary in bin/vfpcchecker.dll bin/vfpcchecker_checked.dll bin/fpcheck.exe \
-    bin/reference-sdk/vfpcsdk.dll; do
+    bin/fpcsdk-conform.exe bin/reference-sdk/vfpcsdk.dll; do
   if ! osslsigncode verify -CAfile "$keys/ca.pem" -in "$windows/$binary" >"$work/verify.log" 2>&1; then
     cat "$work/verify.log"
     echo "check-package: the signature of $binary does not verify" >&2

@@ -5,7 +5,7 @@
 #include "kesp/input.h"
 #include "kesp/status.h"
 #include "foundation/logger.h"
-#include "sdk_bridge/fpcsdk.h"
+#include "fpcsdk/fpcsdk.h"
 
 namespace kesp::plugins::fpchecker {
 

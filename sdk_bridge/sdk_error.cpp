@@ -1,58 +1,50 @@
 #include "sdk_bridge/sdk_error.h"
 
-#include <iterator>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "foundation/exceptions.h"
 
 namespace kesp::plugins::fpchecker {
 
-namespace {
-
-struct SdkErrorRow {
-  const char* text;
-  Status status;
-};
-
-// Indexed by the SDK code. The two numberings differ: SDK 2 is
-// NotInitialized (3), SDK 4 is OutOfMemory (2).
-constexpr SdkErrorRow kSdkErrors[] = {
-    {"ok", Status::Success},
-    {"invalid parameters", Status::Error},
-    {"not initialized", Status::NotInitialized},
-    {"already initialized", Status::AlreadyInitialized},
-    {"out of memory", Status::OutOfMemory},
-    {"unauthorized", Status::CloudError},
-    {"timed out", Status::TimedOut},
-    {"SSL certificate error", Status::CertificateError},
-    {"endpoint not found", Status::ConnectionError},
-    {"request too large", Status::CloudError},
-    {"quota limit reached", Status::CloudError},
-    {"connection error", Status::ConnectionError},
-    {"cloud error", Status::CloudError},
-};
-
-// Negative codes are unknown too: they are compared as unsigned.
-bool isKnown(std::int32_t code) noexcept {
-  return static_cast<std::uint32_t>(code) < std::size(kSdkErrors);
-}
-
-}  // namespace
+// The SDK's header states each code's status as a number of its own; it must
+// be the same Status the host knows by that name.
+static_assert(fpcsdk::codeMeaning(fpcsdk::NotInitialized).hostStatus ==
+              static_cast<std::uint32_t>(Status::NotInitialized));
+static_assert(fpcsdk::codeMeaning(fpcsdk::OutOfMemory).hostStatus ==
+              static_cast<std::uint32_t>(Status::OutOfMemory));
+static_assert(fpcsdk::codeMeaning(fpcsdk::CloudError).hostStatus ==
+              static_cast<std::uint32_t>(Status::CloudError));
 
 const char* sdkErrorToString(std::int32_t code) {
-  if (!isKnown(code)) {
+  // Negative codes are unknown too; this message shows them as unsigned.
+  if (!fpcsdk::isKnownCode(code)) {
     throw InternalException("VFPC SDK error '" + std::to_string(static_cast<std::uint32_t>(code)) +
                             "' is not yet mapped to a string description");
   }
-  return kSdkErrors[code].text;
+  return fpcsdk::codeMeaning(code).text;
 }
 
 Status sdkErrorToStatus(std::int32_t code) {
-  if (!isKnown(code)) {
+  if (!fpcsdk::isKnownCode(code)) {
     throw InternalException("VFPC SDK error '" + std::to_string(code) +
                             "' is not yet mapped to any interface error");
   }
-  return kSdkErrors[code].status;
+  return static_cast<Status>(fpcsdk::codeMeaning(code).hostStatus);
+}
+
+void rethrowFromSdk(const char* operation) {
+  const std::string prefix = std::string("VFPC SDK threw an exception from ") + operation;
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    throw std::bad_alloc();
+  } catch (const std::exception& error) {
+    throw SdkException(prefix + ": " + error.what());
+  } catch (...) {
+    throw SdkException(prefix + " that is not a standard exception");
+  }
 }
 
 }  // namespace kesp::plugins::fpchecker

@@ -19,8 +19,9 @@ fpcsdk::FPCInstance* createFpcInstance(fpcsdk::FPC* fpc) {
     throw InternalException("VFPC object is null - cannot create an VFPC instance");
   }
   fpcsdk::FPCInstance* instance = nullptr;
-  const std::int32_t code = fpc->createFpcInstance(&instance);
-  if (code != SdkOk) {
+  const std::int32_t code =
+      callSdk("createFpcInstance", [&] { return fpc->createFpcInstance(&instance); });
+  if (code != fpcsdk::Ok) {
     const std::string text = sdkErrorToString(code);
     throw ErrorCodeException(ErrorModuleFpChecker, "Failed to create VFPC SDK instance: " + text,
                              static_cast<std::int32_t>(sdkErrorToStatus(code)));
@@ -36,8 +37,9 @@ fpcsdk::FPCInstance* createFpcInstance(fpcsdk::FPC* fpc) {
 void VfpcSdkInstanceImpl::FpcInstanceDisposal::operator()(
     fpcsdk::FPCInstance* instance) const noexcept {
   try {
-    const std::int32_t code = fpc_->destroyFpcInstance(instance);
-    if (code != SdkOk) {
+    const std::int32_t code =
+        callSdk("destroyFpcInstance", [&] { return fpc_->destroyFpcInstance(instance); });
+    if (code != fpcsdk::Ok) {
       log_.format(plx::LogError, "Failed to destroy VFPC SDK instance: %s", sdkErrorToString(code));
     }
   } catch (...) {
@@ -85,8 +87,11 @@ Status VfpcSdkInstanceImpl::check(InputV1* input, OutputV1** output) {
   if (translated != Status::Success) return translated;
 
   auto result = std::make_unique<VfpcSdkOutput>(*logger_);
-  const std::int32_t code = fpcInstance_->checkDetection(record, result->result());
-  if (code != SdkOk) {
+  // The verdict is false until the SDK writes it: a check that returns 0
+  // without writing one leaves the detection standing.
+  const std::int32_t code = callSdk(
+      "checkDetection", [&] { return fpcInstance_->checkDetection(record, result->result()); });
+  if (code != fpcsdk::Ok) {
     log_.format(plx::LogError, "Failed to check detection: %s", sdkErrorToString(code));
     return sdkErrorToStatus(code);
   }

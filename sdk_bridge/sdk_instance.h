@@ -8,7 +8,7 @@
 #include "kesp/checker.h"
 #include "kesp/fops.h"
 #include "sdk_bridge/fops_bridge.h"
-#include "sdk_bridge/fpcsdk.h"
+#include "fpcsdk/fpcsdk.h"
 
 namespace kesp::plugins::fpchecker {
 

@@ -23,28 +23,6 @@ VfpcSdkLibrary::VfpcSdkLibrary(const std::string& path)
 
 namespace {
 
-// Stands for an exception of the SDK's that is not a standard exception; the
-// host boundary reports it as an unknown exception.
-struct ForeignSdkException {};
-
-// Re-raises the exception in flight as one whose object and type information
-// belong to the plug-in. An exception thrown by the SDK may live in the SDK
-// library, which the undo of a failed load frees before any catcher could
-// look at it. Call only inside a catch block, while the library is mapped.
-[[noreturn]] void rethrowAsOwnException() {
-  try {
-    throw;
-  } catch (const plx::Exception&) {
-    throw;
-  } catch (const std::bad_alloc&) {
-    throw std::bad_alloc();
-  } catch (const std::exception& error) {
-    throw plx::Exception(error.what());
-  } catch (...) {
-    throw ForeignSdkException{};
-  }
-}
-
 // The last entry of id, scanning from the end; null when there is none.
 const GenericDataEntry* lastOption(const SdkLoadParameters& parameters, std::uint32_t id) {
   if (parameters.configOptions == nullptr) return nullptr;
@@ -113,11 +91,16 @@ Status buildFpcConfig(const SdkLoadParameters& parameters, const plx::LogChannel
 }
 
 VfpcSdkLoader::VfpcSdkLoader(const plx::Logger& logger)
-    : logger_(&logger),
-      log_(pluginLog(logger)),
-      sdkLogger_(std::make_unique<VfpcSdkLogger>(logger)) {}
+    : logger_(&logger), log_(pluginLog(logger)) {}
 
-VfpcSdkLoader::~VfpcSdkLoader() { shutDownOnRelease(); }
+VfpcSdkLoader::~VfpcSdkLoader() {
+  shutDownOnRelease();
+  // An interface left behind by an earlier unload may have dropped more lines
+  // since.
+  if (retiredLogger_ != nullptr) {
+    reportDroppedLines(retiredLogger_->droppedLines() - retiredLoggerReported_);
+  }
+}
 
 Status VfpcSdkLoader::load(const SdkLoadParameters& parameters) {
   if (parameters.baseDirectory.empty()) {
@@ -135,18 +118,17 @@ Status VfpcSdkLoader::load(const SdkLoadParameters& parameters) {
                 error.what());
     return Status::LoadFailed;
   }
+  // The SDK object of this load gets an interface of its own: one that an
+  // earlier SDK object might still call is closed.
+  auto sdkLogger = std::make_unique<VfpcSdkLogger>(*logger_);
   // A library still held is freed only after the new one is in place.
   library_.swap(library);
   library.reset();
+  sdkLogger_ = std::move(sdkLogger);
 
-  plx::ScopeGuard releaseLibrary([this] { library_.reset(); });
-  Status status = Status::Error;
-  try {
-    status = createConfiguredSdk(parameters);
-  } catch (...) {
-    rethrowAsOwnException();
-  }
-  if (status == Status::Success) releaseLibrary.dismiss();
+  plx::ScopeGuard undo([this] { releaseLibrary(); });
+  const Status status = createConfiguredSdk(parameters);
+  if (status == Status::Success) undo.dismiss();
   return status;
 }
 
@@ -154,8 +136,9 @@ Status VfpcSdkLoader::createConfiguredSdk(const SdkLoadParameters& parameters) {
   fpcsdk::LogInterface* sdkLog =
       logger_->logInterface() != nullptr ? sdkLogger_.get() : nullptr;
   fpcsdk::FPC* created = nullptr;
-  const std::int32_t createCode = library_->fpcCreate()(sdkLog, &created);
-  if (createCode != SdkOk) {
+  const std::int32_t createCode =
+      callSdk("FPCCreate", [&] { return library_->fpcCreate()(sdkLog, &created); });
+  if (createCode != fpcsdk::Ok) {
     log_.format(plx::LogError, "Internal error: creation of VFPC object failed with error %s",
                 sdkErrorToString(createCode));
     return sdkErrorToStatus(createCode);
@@ -167,18 +150,16 @@ Status VfpcSdkLoader::createConfiguredSdk(const SdkLoadParameters& parameters) {
   fpc_ = created;
   // Runs before the library guard of the caller: the SDK object dies before
   // its code is unmapped. uninitialize is never called on this path.
-  plx::ScopeGuard destroyFpc([this] {
-    library_->fpcDestroy()(fpc_);
-    fpc_ = nullptr;
-  });
+  plx::ScopeGuard destroyFpc([this] { destroySdkObject(); });
 
   fpcsdk::FPCConfig config;
   if (const Status status = buildFpcConfig(parameters, log_, config); status != Status::Success) {
     return status;
   }
 
-  const std::int32_t initializeCode = fpc_->initialize(config);
-  if (initializeCode != SdkOk) {
+  const std::int32_t initializeCode =
+      callSdk("initialize", [&] { return fpc_->initialize(config); });
+  if (initializeCode != fpcsdk::Ok) {
     log_.format(plx::LogError, "VFPC initialization failed with error %s",
                 sdkErrorToString(initializeCode));
     return sdkErrorToStatus(initializeCode);
@@ -192,8 +173,9 @@ Status VfpcSdkLoader::createConfiguredSdk(const SdkLoadParameters& parameters) {
   loadedProxy_ = proxy;
   loadedCertificatePath_ = certificatePath;
 
-  const std::int32_t proxyCode = fpc_->setProxy(proxy, certificatePath);
-  if (proxyCode != SdkOk) {
+  const std::int32_t proxyCode =
+      callSdk("setProxy", [&] { return fpc_->setProxy(proxy, certificatePath); });
+  if (proxyCode != fpcsdk::Ok) {
     log_.format(plx::LogError,
                 "Failed to set proxy '%s' with certificate path '%s' in VFPC SDK library: %s",
                 plx::maskProxyPassword(proxy).c_str(), certificatePath.c_str(),
@@ -210,23 +192,53 @@ Status VfpcSdkLoader::unload() {
     log_.text(plx::LogError, "Failed to unload VFPC SDK library: not loaded");
     return Status::NotInitialized;
   }
-  const std::int32_t code = fpc_->uninitialize();
-  if (code == SdkOk) {
-    // Forgotten before the call: a destroy that throws has still ended the
-    // object, which a retry must not reach. The library then goes as usual,
-    // after the SDK's exception has been replaced by one of the plug-in's.
-    plx::ScopeGuard releaseLibrary([this] { library_.reset(); });
-    fpcsdk::FPC* const fpc = std::exchange(fpc_, nullptr);
-    try {
-      library_->fpcDestroy()(fpc);
-    } catch (...) {
-      rethrowAsOwnException();
-    }
+  const std::int32_t code = callSdk("uninitialize", [this] { return fpc_->uninitialize(); });
+  if (code == fpcsdk::Ok) {
+    // A destroy that throws has still ended the object, which a retry must
+    // not reach: the library goes as usual, and the SDK's exception leaves
+    // as one of the plug-in's.
+    plx::ScopeGuard release([this] { releaseLibrary(); });
+    destroySdkObject();
   }
   const Status status = sdkErrorToStatus(code);
   if (status != Status::Success) return status;
-  library_.reset();
+  releaseLibrary();
   return Status::Success;
+}
+
+void VfpcSdkLoader::destroySdkObject() {
+  fpcsdk::FPC* const fpc = std::exchange(fpc_, nullptr);
+  // From the moment FPCDestroy returns (or throws), the SDK's lines are
+  // dropped: the host has nothing more to hear from an ended object.
+  plx::ScopeGuard close([this] { sdkLogger_->close(); });
+  callSdk("FPCDestroy", [&] { library_->fpcDestroy()(fpc); });
+}
+
+void VfpcSdkLoader::releaseLibrary() noexcept {
+  if (!library_) return;
+  // Any address inside the library tells afterwards whether it is gone.
+  const void* const libraryCode = reinterpret_cast<const void*>(library_->fpcCreate());
+  library_.reset();
+  if (!sdkLogger_) return;
+  sdkLogger_->close();
+  const std::uint64_t dropped = sdkLogger_->droppedLines();
+  if (plx::moduleHoldsAddress(libraryCode)) {
+    // The library stayed (the system keeps it, or it keeps itself): its code
+    // may still call the interface, whose code is this plug-in's.
+    retiredLogger_ = sdkLogger_.get();
+    retiredLoggerReported_ = dropped;
+    VfpcSdkLogger::abandon(std::move(sdkLogger_));
+    plx::pinOwnModule();
+  } else {
+    sdkLogger_.reset();
+  }
+  reportDroppedLines(dropped);
+}
+
+void VfpcSdkLoader::reportDroppedLines(std::uint64_t dropped) const noexcept {
+  if (dropped == 0) return;
+  log_.format(plx::LogInfo, "Dropped %llu log line(s) that the VFPC SDK wrote after FPCDestroy",
+              static_cast<unsigned long long>(dropped));
 }
 
 void VfpcSdkLoader::takeLoadedProxy(std::string& proxy, std::string& certificatePath) noexcept {
@@ -238,8 +250,9 @@ void VfpcSdkLoader::takeLoadedProxy(std::string& proxy, std::string& certificate
 
 Status VfpcSdkLoader::setOnTheFlyProxy(const std::string& proxy,
                                        const std::string& certificatePath) {
-  const std::int32_t code = fpc_->setProxy(proxy, certificatePath);
-  if (code != SdkOk) {
+  const std::int32_t code =
+      callSdk("setProxy", [&] { return fpc_->setProxy(proxy, certificatePath); });
+  if (code != fpcsdk::Ok) {
     log_.format(plx::LogError,
                 "Failed to set on-the-fly proxy '%s' with certificate path '%s' in VFPC SDK "
                 "library: %s",
@@ -249,7 +262,9 @@ Status VfpcSdkLoader::setOnTheFlyProxy(const std::string& proxy,
   return sdkErrorToStatus(code);
 }
 
-void VfpcSdkLoader::runThreadCleanup() { fpc_->threadCleanup(); }
+void VfpcSdkLoader::runThreadCleanup() {
+  callSdk("threadCleanup", [this] { return fpc_->threadCleanup(); });
+}
 
 std::unique_ptr<VfpcSdkInstance> VfpcSdkLoader::createSdkInstance() {
   return std::make_unique<VfpcSdkInstanceImpl>(*logger_, fpc_);
@@ -258,8 +273,8 @@ std::unique_ptr<VfpcSdkInstance> VfpcSdkLoader::createSdkInstance() {
 void VfpcSdkLoader::shutDownOnRelease() noexcept {
   if (!library_) return;
   plx::callGuarded(log_, [this] {
-    const std::int32_t code = fpc_->uninitialize();
-    if (code != SdkOk) {
+    const std::int32_t code = callSdk("uninitialize", [this] { return fpc_->uninitialize(); });
+    if (code != fpcsdk::Ok) {
       // The SDK object is still alive and may run code of the library: the
       // library is deliberately left mapped rather than freed under it.
       log_.format(plx::LogError,
@@ -268,12 +283,11 @@ void VfpcSdkLoader::shutDownOnRelease() noexcept {
       keepSdkAlive();
       return;
     }
-    library_->fpcDestroy()(fpc_);
-    fpc_ = nullptr;
-    library_.reset();
+    plx::ScopeGuard release([this] { releaseLibrary(); });
+    destroySdkObject();
   });
   // An exception above (an unknown code) also leaves the SDK alive.
-  if (library_) keepSdkAlive();
+  if (library_ && fpc_ != nullptr) keepSdkAlive();
 }
 
 void VfpcSdkLoader::keepSdkAlive() noexcept {

@@ -12,22 +12,23 @@
 #include "kesp/plugin.h"
 #include "kesp/status.h"
 #include "foundation/generic_data_entry.h"
-#include "sdk_bridge/fpcsdk.h"
+#include "fpcsdk/fpcsdk.h"
 #include "sdk_bridge/sdk_logger.h"
 
 namespace kesp::plugins::fpchecker {
 
 class VfpcSdkInstance;
 
-// The cloud endpoint the SDK uses when option 0 is absent or empty.
-inline constexpr char kDefaultCloudUrl[] = "https://fpc.cloud.velnor.example/api/v2/check";
-inline constexpr std::uint64_t kDefaultConnectionTimeout = 5000;
-inline constexpr std::uint64_t kDefaultDataTimeout = 5000;
-inline constexpr std::uint64_t kDefaultConnectionRetries = 5;
+// The cloud endpoint and numbers the SDK gets when options 0, 5, 6 and 8
+// are absent (the URL also when option 0 is empty): the interface's own.
+inline constexpr const char* kDefaultCloudUrl = fpcsdk::kDefaultCloudUrl;
+inline constexpr std::uint64_t kDefaultConnectionTimeout = fpcsdk::kDefaultConnectionTimeout;
+inline constexpr std::uint64_t kDefaultDataTimeout = fpcsdk::kDefaultDataTimeout;
+inline constexpr std::uint64_t kDefaultConnectionRetries = fpcsdk::kDefaultConnectionRetries;
 inline constexpr std::uint64_t kMaxTimeout = 9223372036854775807ull;  // 2^63-1
 inline constexpr std::uint64_t kMaxConnectionRetries = 4294967295ull;
 // The SDK library's base name: vfpcsdk.dll on Windows, libvfpcsdk.so elsewhere.
-inline constexpr char kSdkLibraryName[] = "vfpcsdk";
+inline constexpr const char* kSdkLibraryName = fpcsdk::kLibraryName;
 
 struct SdkLoadParameters {
   std::string baseDirectory;
@@ -72,7 +73,9 @@ class VfpcSdkLoader {
   Status load(const SdkLoadParameters& parameters);
   // uninitialize, FPCDestroy, free the library. A refusal by the SDK leaves
   // everything loaded and may be retried. An exception from FPCDestroy
-  // leaves, as a plug-in exception, with the loader empty all the same.
+  // leaves, as a plug-in exception, with the loader empty all the same. Log
+  // lines the SDK writes after FPCDestroy are dropped, and their number
+  // reported in one information line.
   Status unload();
   // Hands over the proxy and certificate path that the last successful load
   // sent to the SDK, and forgets them.
@@ -86,15 +89,26 @@ class VfpcSdkLoader {
 
  private:
   Status createConfiguredSdk(const SdkLoadParameters& parameters);
+  // FPCDestroy, then the SDK's log interface is closed, however FPCDestroy
+  // ends.
+  void destroySdkObject();
+  // Frees the library, then the SDK's log interface unless the library is
+  // still mapped, and reports the lines it dropped.
+  void releaseLibrary() noexcept;
+  void reportDroppedLines(std::uint64_t dropped) const noexcept;
   void shutDownOnRelease() noexcept;
   void keepSdkAlive() noexcept;
 
   const plx::Logger* logger_;
   plx::LogChannel log_;
   std::unique_ptr<VfpcSdkLibrary> library_;
-  // Lives as long as the loader, so it outlives every SDK object; abandoned
-  // rather than freed if an SDK object must be left alive.
+  // The log interface of the current SDK object, made at each load. It
+  // outlives the object and is freed with the library, or abandoned rather
+  // than freed while the library may still run code.
   std::unique_ptr<VfpcSdkLogger> sdkLogger_;
+  // The last interface abandoned at an unload, and the drops reported then.
+  const VfpcSdkLogger* retiredLogger_ = nullptr;
+  std::uint64_t retiredLoggerReported_ = 0;
   fpcsdk::FPC* fpc_ = nullptr;
   std::string loadedProxy_;
   std::string loadedCertificatePath_;

@@ -159,6 +159,12 @@ HostPtr<fp::InstanceV1> PluginSession::createInstance() {
   return instance;
 }
 
+fp::Status PluginSession::unloadChecker() {
+  const fp::Status status = checker_->unload();
+  if (status == fp::Status::Success) loaded_ = false;
+  return status;
+}
+
 void PluginSession::threadCleanup() {
   std::lock_guard lock(commands_);
   const fp::CheckerCommand command{fp::CommandThreadCleanup};

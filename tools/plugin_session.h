@@ -84,6 +84,9 @@ class PluginSession {
   // The "thread cleanup" command for the calling thread; commands of several
   // threads are sent one at a time.
   void threadCleanup();
+  // Unloads the loaded checker (its instances must be gone); the status of
+  // the plug-in's unload.
+  fp::Status unloadChecker();
 
  private:
   class Input final : public kesp::PluginInput {

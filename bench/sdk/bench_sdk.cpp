@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "sdk_bridge/fpcsdk.h"
+#include "fpcsdk/fpcsdk.h"
 
 #if defined(_WIN32)
 #define BENCH_SDK_EXPORT extern "C" __declspec(dllexport)

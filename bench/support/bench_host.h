@@ -10,7 +10,7 @@
 
 #include "foundation/dynamic_library.h"
 #include "kesp/kesp.h"
-#include "sdk_bridge/fpcsdk.h"
+#include "fpcsdk/fpcsdk.h"
 
 namespace kesp::bench {
 

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "reference/sdk/sdk_codes.h"
+#include "fpcsdk/codes.h"
 
 namespace vfpcsdk {
 

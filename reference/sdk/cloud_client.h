@@ -15,7 +15,7 @@
 #include "reference/sdk/http_transport.h"
 #include "reference/sdk/sdk_log.h"
 #include "reference/sdk/verdict_cache.h"
-#include "sdk_bridge/fpcsdk.h"
+#include "fpcsdk/fpcsdk.h"
 
 namespace vfpcsdk {
 

@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "foundation/proxy_mask.h"
-#include "reference/sdk/sdk_codes.h"
+#include "fpcsdk/codes.h"
 
 #ifndef VFPCSDK_VERSION
 #error "VFPCSDK_VERSION must name the SDK's version"

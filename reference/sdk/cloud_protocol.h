@@ -11,10 +11,14 @@
 #include <utility>
 #include <vector>
 
+#include "fpcsdk/codes.h"
+#include "fpcsdk/fpcsdk.h"
 #include "reference/sdk/http_transport.h"
-#include "sdk_bridge/fpcsdk.h"
 
 namespace vfpcsdk {
+
+// The interface's codes, by their names.
+using enum fpcsdk::Code;
 
 // The settings of initialize that every request of the SDK object shares.
 struct CloudConfig {

@@ -15,9 +15,9 @@
 #include "reference/rules/rules.h"
 #include "reference/sdk/cloud_client.h"
 #include "reference/sdk/http_transport.h"
-#include "reference/sdk/sdk_codes.h"
+#include "fpcsdk/codes.h"
 #include "reference/sdk/sdk_log.h"
-#include "sdk_bridge/fpcsdk.h"
+#include "fpcsdk/fpcsdk.h"
 
 namespace vfpcsdk {
 

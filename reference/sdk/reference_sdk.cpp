@@ -4,8 +4,8 @@
 #include <type_traits>
 
 #include "reference/sdk/reference_fpc.h"
-#include "reference/sdk/sdk_codes.h"
-#include "sdk_bridge/fpcsdk.h"
+#include "fpcsdk/codes.h"
+#include "fpcsdk/fpcsdk.h"
 
 #if defined(_WIN32)
 #define VFPCSDK_EXPORT extern "C" __declspec(dllexport)

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "sdk_bridge/fpcsdk.h"
+#include "fpcsdk/fpcsdk.h"
 
 namespace vfpcsdk {
 

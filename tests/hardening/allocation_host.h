@@ -5,12 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "kesp/kesp.h"
-#include "sdk_bridge/fpcsdk.h"
+#include "fpcsdk/fpcsdk.h"
 #include "tests/sdk/test_sdk_control.h"
 #include "tests/support/plugin_host.h"
 
@@ -50,7 +51,8 @@ class AllocationHostInput final : public kesp::PluginInput {
 class AllocationSdk final : public TestSdkControl {
  public:
   std::int32_t resultOf(SdkOp) override { return 0; }
-  bool verdict() override { return true; }
+  std::optional<bool> verdict() override { return true; }
+  const char* lineAtUnload() override { return nullptr; }
   void onEvent(const char* event) override;
   void onCreate(fpcsdk::LogInterface*) override {}
   void onInitialize(const fpcsdk::FPCConfig& config) override;

@@ -504,13 +504,26 @@ TEST_F(Check, SdkFailuresAreMappedAndHandOutNoOutput) {
   EXPECT_FALSE(verdict);
 }
 
+// The plug-in hands the SDK a verdict of false: a check that succeeds
+// without writing one leaves the detection standing.
+TEST_F(Check, ASuccessWithoutAWrittenVerdictLeavesTheDetectionStanding) {
+  auto input = memoryInput();
+  ASSERT_EQ(input->setDetectionName("N"), Status::Success);
+  ASSERT_EQ(input->setBuffer(buffer, 1), Status::Success);
+  FakeSdk::instance().setVerdict(std::nullopt);
+  bool verdict = true;
+  EXPECT_EQ(check(*input, &verdict), Status::Success);
+  EXPECT_FALSE(verdict);
+}
+
 TEST_F(Check, AnExceptionFromTheSdkIsAnErrorAndLeavesTheInstanceUsable) {
   auto input = memoryInput();
   ASSERT_EQ(input->setDetectionName("N"), Status::Success);
   ASSERT_EQ(input->setBuffer(buffer, 1), Status::Success);
   const std::pair<std::int32_t, const char*> throws[] = {
-      {kThrowStandardException, "test SDK failure"},
-      {kThrowUnknownException, "Unknown exception"},
+      {kThrowStandardException, "VFPC SDK threw an exception from checkDetection: test SDK failure"},
+      {kThrowUnknownException,
+       "VFPC SDK threw an exception from checkDetection that is not a standard exception"},
   };
   for (const auto& [code, line] : throws) {
     FakeSdk::instance().setResult(SdkOp::CheckDetection, code);
@@ -526,7 +539,9 @@ TEST_F(Check, AnExceptionFromTheSdkIsAnErrorAndLeavesTheInstanceUsable) {
   host.log.clear();
   EXPECT_EQ(checker->createInstance(&untouched), Status::Error);
   EXPECT_EQ(untouched, nullptr);
-  EXPECT_EQ(host.log.texts(0), std::vector<std::string>{"test SDK failure"});
+  EXPECT_EQ(host.log.texts(0),
+            std::vector<std::string>{
+                "VFPC SDK threw an exception from createFpcInstance: test SDK failure"});
 }
 
 TEST_F(Check, AnInputIsNotBoundToTheInstanceThatMadeIt) {

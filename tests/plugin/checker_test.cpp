@@ -213,5 +213,29 @@ TEST(CheckerInstances, ASdkRefusalIsReportedWithItsStatus) {
   EXPECT_EQ(checker->unload(), Status::Success);
 }
 
+// An SDK that answers 0 but makes no object or no instance: nothing is used,
+// the host gets an error.
+TEST(CheckerInstances, ASuccessWithoutAnObjectOrAnInstanceIsAnError) {
+  PluginHost host;
+  auto checker = host.configuredChecker();
+  FakeSdk::instance().setResult(SdkOp::Create, kSucceedWithoutObject);
+  host.log.clear();
+  EXPECT_EQ(checker->load(), Status::Error);
+  EXPECT_EQ(host.log.texts(0), std::vector<std::string>{
+                                   "Internal error: VFPC SDK reported success but created no "
+                                   "VFPC object"});
+  FakeSdk::instance().setResult(SdkOp::Create, 0);
+  ASSERT_EQ(checker->load(), Status::Success);
+  FakeSdk::instance().setResult(SdkOp::CreateInstance, kSucceedWithoutObject);
+  fp::InstanceV1* instance = nullptr;
+  host.log.clear();
+  EXPECT_EQ(checker->createInstance(&instance), Status::Error);
+  EXPECT_EQ(instance, nullptr);
+  EXPECT_EQ(host.log.texts(0), std::vector<std::string>{
+                                   "Internal error: VFPC SDK reported success but created no "
+                                   "VFPC instance"});
+  EXPECT_EQ(checker->unload(), Status::Success);
+}
+
 }  // namespace
 }  // namespace kesp::test

@@ -43,16 +43,17 @@ const SdkCode kSdkCodes[] = {
 
 struct LoadStep {
   SdkOp op;
+  const char* call;  // the SDK's name of the operation
   const char* messagePrefix;
   std::vector<std::string> events;  // what the SDK sees, undo included
 };
 
 const LoadStep kLoadSteps[] = {
-    {SdkOp::Create, "Internal error: creation of VFPC object failed with error ",
+    {SdkOp::Create, "FPCCreate", "Internal error: creation of VFPC object failed with error ",
      {"load", "FPCCreate", "unload"}},
-    {SdkOp::Initialize, "VFPC initialization failed with error ",
+    {SdkOp::Initialize, "initialize", "VFPC initialization failed with error ",
      {"load", "FPCCreate", "initialize", "FPCDestroy", "unload"}},
-    {SdkOp::SetProxy,
+    {SdkOp::SetProxy, "setProxy",
      "Failed to set proxy 'proxy:1' with certificate path '/ca.pem' in VFPC SDK library: ",
      {"load", "FPCCreate", "initialize", "setProxy", "FPCDestroy", "unload"}},
 };
@@ -103,11 +104,13 @@ TEST(SdkLoad, AnUnknownSdkCodeIsAnErrorAfterTheUndo) {
 TEST(SdkLoad, ExceptionsThrownByTheSdkAreErrorsAfterTheUndo) {
   // The SDK's exception must not outlive the library that threw it.
   const std::pair<std::int32_t, const char*> throws[] = {
-      {kThrowStandardException, "Exception: test SDK failure"},
-      {kThrowUnknownException, "Unknown exception"},
+      {kThrowStandardException, ": test SDK failure"},
+      {kThrowUnknownException, " that is not a standard exception"},
   };
   for (const LoadStep& step : kLoadSteps) {
-    for (const auto& [code, line] : throws) {
+    for (const auto& [code, ending] : throws) {
+      const std::string line =
+          std::string("VFPC SDK threw an exception from ") + step.call + ending;
       SCOPED_TRACE(line);
       PluginHost host;
       auto checker = host.configuredChecker();
@@ -130,15 +133,17 @@ TEST(SdkUnload, AnExceptionFromUninitializeKeepsEverythingLoaded) {
   FakeSdk::instance().setResult(SdkOp::Uninitialize, kThrowStandardException);
   host.log.clear();
   EXPECT_EQ(checker->unload(), Status::Error);
-  EXPECT_EQ(host.log.texts(0), std::vector<std::string>{"test SDK failure"});
+  EXPECT_EQ(host.log.texts(0), std::vector<std::string>{
+                                   "VFPC SDK threw an exception from uninitialize: test SDK failure"});
   FakeSdk::instance().setResult(SdkOp::Uninitialize, 0);
   EXPECT_EQ(checker->unload(), Status::Success);
 }
 
 TEST(SdkUnload, AnExceptionFromFPCDestroyStillUnloadsAndFreesTheLibrary) {
   const std::pair<std::int32_t, const char*> throws[] = {
-      {kThrowStandardException, "Exception: test SDK failure"},
-      {kThrowUnknownException, "Unknown exception"},
+      {kThrowStandardException, "VFPC SDK threw an exception from FPCDestroy: test SDK failure"},
+      {kThrowUnknownException,
+       "VFPC SDK threw an exception from FPCDestroy that is not a standard exception"},
   };
   for (const auto& [code, line] : throws) {
     SCOPED_TRACE(line);

@@ -1,11 +1,12 @@
 // A checker SDK whose every answer is scripted by the test program that
 // loaded the plug-in, and which reports every call it receives.
 #include <atomic>
-#include <stdexcept>
 #include <cstdint>
+#include <optional>
+#include <stdexcept>
 #include <string>
 
-#include "sdk_bridge/fpcsdk.h"
+#include "fpcsdk/fpcsdk.h"
 #include "tests/sdk/test_sdk_control.h"
 
 #if defined(_WIN32)
@@ -25,7 +26,8 @@ using kesp::test::TestSdkControl;
 class SilentControl final : public TestSdkControl {
  public:
   std::int32_t resultOf(SdkOp) override { return 0; }
-  bool verdict() override { return false; }
+  std::optional<bool> verdict() override { return false; }
+  const char* lineAtUnload() override { return nullptr; }
   void onEvent(const char*) override {}
   void onCreate(fpcsdk::LogInterface*) override {}
   void onInitialize(const fpcsdk::FPCConfig&) override {}
@@ -59,12 +61,42 @@ std::int32_t answer(SdkOp op) {
   return code;
 }
 
+// The log interface of the last FPCCreate. A real SDK keeps it for as long as
+// its object lives and may call it at any time, even after the plug-in has
+// given the object up.
+std::atomic<fpcsdk::LogInterface*> savedLog{nullptr};
+
+#if defined(TEST_SDK_PINS_ITSELF)
+// A library that keeps itself loaded for the life of the process, as a Linux
+// library with GNU-unique symbols is kept: whatever the plug-in frees, its
+// code stays and may still call the log interface. It reports no load or
+// unload: at the process's exit the test program's control is gone.
+void pinThisLibrary() {
+#if defined(_WIN32)
+  HMODULE self = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCWSTR>(&savedLog), &self);
+#else
+  Dl_info info{};
+  if (::dladdr(&savedLog, &info) != 0) {
+    static_cast<void>(::dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE));
+  }
+#endif
+}
+#else
 // Reports the library's own load and unload, so that a test sees the library
-// freed after FPCDestroy.
+// freed after FPCDestroy, and writes the scripted line at unload.
 struct LibraryLifetime {
   LibraryLifetime() { control().onEvent("load"); }
-  ~LibraryLifetime() { control().onEvent("unload"); }
+  ~LibraryLifetime() {
+    control().onEvent("unload");
+    fpcsdk::LogInterface* log = savedLog.load();
+    if (const char* line = control().lineAtUnload(); line != nullptr && log != nullptr) {
+      log->log(2, 0, line);
+    }
+  }
 } lifetime;
+#endif
 
 class TestInstance final : public fpcsdk::FPCInstance {
  public:
@@ -72,7 +104,9 @@ class TestInstance final : public fpcsdk::FPCInstance {
     control().onEvent("checkDetection");
     control().onCheck(input);
     const std::int32_t code = answer(SdkOp::CheckDetection);
-    if (code == 0) *isFalsePositive = control().verdict();
+    if (code == 0) {
+      if (const std::optional<bool> verdict = control().verdict()) *isFalsePositive = *verdict;
+    }
     return code;
   }
 };
@@ -87,6 +121,7 @@ class TestFpc final : public fpcsdk::FPC {
   std::int32_t createFpcInstance(fpcsdk::FPCInstance** instance) override {
     control().onEvent("createFpcInstance");
     const std::int32_t code = answer(SdkOp::CreateInstance);
+    if (code == kesp::test::kSucceedWithoutObject) return 0;
     if (code == 0) {
       *instance = new TestInstance();
       live_.fetch_add(1);
@@ -127,18 +162,17 @@ class TestFpc final : public fpcsdk::FPC {
 // SDK refused to shut down) leaves it reachable here, not leaked.
 std::atomic<TestFpc*> liveFpc{nullptr};
 
-// The log interface of the last FPCCreate. A real SDK keeps it for as long as
-// its object lives and may call it at any time, even after the plug-in has
-// given the object up.
-std::atomic<fpcsdk::LogInterface*> savedLog{nullptr};
-
 }  // namespace
 
 TEST_SDK_EXPORT std::int32_t FPCCreate(fpcsdk::LogInterface* log, fpcsdk::FPC** fpc) {
   control().onEvent("FPCCreate");
   control().onCreate(log);
   savedLog.store(log);
+#if defined(TEST_SDK_PINS_ITSELF)
+  pinThisLibrary();
+#endif
   const std::int32_t code = answer(SdkOp::Create);
+  if (code == kesp::test::kSucceedWithoutObject) return 0;
   if (code == 0) {
     *fpc = new TestFpc();
     liveFpc.store(static_cast<TestFpc*>(*fpc));

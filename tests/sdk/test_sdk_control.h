@@ -5,9 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
-#include "sdk_bridge/fpcsdk.h"
+#include "fpcsdk/fpcsdk.h"
 
 namespace kesp::test {
 
@@ -29,8 +30,12 @@ class TestSdkControl {
  public:
   // The code the SDK operation returns this time.
   virtual std::int32_t resultOf(SdkOp op) = 0;
-  // The verdict a successful checkDetection writes.
-  virtual bool verdict() = 0;
+  // The verdict a successful checkDetection writes; none: it writes nothing.
+  virtual std::optional<bool> verdict() = 0;
+  // A line the SDK writes through the log interface it was given when the
+  // library is unloaded, after FPCDestroy has returned (work its static
+  // destructors do); null for none.
+  virtual const char* lineAtUnload() = 0;
   // One event, in call order: "load", "FPCCreate", "initialize", "setProxy",
   // "createFpcInstance", "destroyFpcInstance", "checkDetection",
   // "uninitialize", "threadCleanup", "FPCDestroy", "unload".
@@ -49,6 +54,9 @@ class TestSdkControl {
 // standard exception with the text "test SDK failure", or an int.
 inline constexpr std::int32_t kThrowStandardException = -2147483647 - 1;
 inline constexpr std::int32_t kThrowUnknownException = -2147483647;
+
+// For Create and CreateInstance: the operation answers 0 but makes nothing.
+inline constexpr std::int32_t kSucceedWithoutObject = -2147483646;
 
 using TestSdkControlFunction = TestSdkControl* (*)();
 inline constexpr char kTestSdkControlExport[] = "kespTestSdkControl";

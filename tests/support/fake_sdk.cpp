@@ -24,6 +24,7 @@ void FakeSdk::reset() {
   const std::lock_guard lock(mutex_);
   results_.fill(0);
   verdict_ = false;
+  lineAtUnload_.clear();
   events_.clear();
   configs_.clear();
   proxies_.clear();
@@ -41,9 +42,14 @@ void FakeSdk::setResult(SdkOp op, std::int32_t code) {
   results_[static_cast<std::size_t>(op)] = code;
 }
 
-void FakeSdk::setVerdict(bool verdict) {
+void FakeSdk::setVerdict(std::optional<bool> verdict) {
   const std::lock_guard lock(mutex_);
   verdict_ = verdict;
+}
+
+void FakeSdk::setLineAtUnload(const std::string& line) {
+  const std::lock_guard lock(mutex_);
+  lineAtUnload_ = line;
 }
 
 std::vector<std::string> FakeSdk::events() const {
@@ -113,9 +119,15 @@ std::int32_t FakeSdk::resultOf(SdkOp op) {
   return results_[static_cast<std::size_t>(op)];
 }
 
-bool FakeSdk::verdict() {
+std::optional<bool> FakeSdk::verdict() {
   const std::lock_guard lock(mutex_);
   return verdict_;
+}
+
+const char* FakeSdk::lineAtUnload() {
+  // Called while the library unloads, when no test changes the line.
+  const std::lock_guard lock(mutex_);
+  return lineAtUnload_.empty() ? nullptr : lineAtUnload_.c_str();
 }
 
 void FakeSdk::onEvent(const char* event) {

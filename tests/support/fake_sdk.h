@@ -6,11 +6,12 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "sdk_bridge/fpcsdk.h"
+#include "fpcsdk/fpcsdk.h"
 #include "tests/sdk/test_sdk_control.h"
 
 namespace kesp::test {
@@ -22,7 +23,10 @@ class FakeSdk final : public TestSdkControl {
 
   void reset();
   void setResult(SdkOp op, std::int32_t code);
-  void setVerdict(bool verdict);
+  // None: a successful check writes no verdict.
+  void setVerdict(std::optional<bool> verdict);
+  // The line the SDK writes when its library is unloaded; empty for none.
+  void setLineAtUnload(const std::string& line);
 
   std::vector<std::string> events() const;
   void clearEvents();
@@ -45,7 +49,8 @@ class FakeSdk final : public TestSdkControl {
 
   // TestSdkControl, called by the test SDK.
   std::int32_t resultOf(SdkOp op) override;
-  bool verdict() override;
+  std::optional<bool> verdict() override;
+  const char* lineAtUnload() override;
   void onEvent(const char* event) override;
   void onCreate(fpcsdk::LogInterface* log) override;
   void onInitialize(const fpcsdk::FPCConfig& config) override;
@@ -58,7 +63,8 @@ class FakeSdk final : public TestSdkControl {
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::array<std::int32_t, static_cast<std::size_t>(SdkOp::Count)> results_{};
-  bool verdict_ = false;
+  std::optional<bool> verdict_ = false;
+  std::string lineAtUnload_;
   std::vector<std::string> events_;
   std::vector<fpcsdk::FPCConfig> configs_;
   std::vector<std::pair<std::string, std::string>> proxies_;

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "foundation/dynamic_library.h"
-#include "sdk_bridge/fpcsdk.h"
+#include "fpcsdk/fpcsdk.h"
 
 namespace kesp::test {
 

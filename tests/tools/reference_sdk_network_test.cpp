@@ -26,7 +26,7 @@
 #include <thread>
 #include <vector>
 
-#include "reference/sdk/sdk_codes.h"
+#include "fpcsdk/codes.h"
 #include "tests/support/cloud_service.h"
 #include "tests/support/test_certificates.h"
 #include "tests/tools/reference_sdk_directory.h"
@@ -35,7 +35,7 @@
 namespace kesp::test {
 namespace {
 
-using namespace vfpcsdk;  // the SDK's codes
+using namespace fpcsdk;  // the SDK's codes
 using Clock = std::chrono::steady_clock;
 
 constexpr char kHash[] = "8047240c6b430f443ce9ea191bd18bc8c33af873cb0b8a0822be814303d1db03";

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "reference/sdk/sdk_codes.h"
-#include "sdk_bridge/fpcsdk.h"
+#include "fpcsdk/codes.h"
+#include "fpcsdk/fpcsdk.h"
 #include "tests/tools/reference_sdk_directory.h"
 #include "tests/tools/sdk_object_test.h"
 
@@ -23,7 +23,7 @@ namespace {
 constexpr char kHash[] = "8047240c6b430f443ce9ea191bd18bc8c33af873cb0b8a0822be814303d1db03";
 constexpr char kOtherHash[] = "52ca50f84b0bc3f5189f792e356e7275f0eb8992bd12ab13bae81b38ec9ec6a8";
 
-using namespace vfpcsdk;  // the SDK's codes
+using namespace fpcsdk;  // the SDK's codes
 
 const std::string kRules = std::string("# test rules\n") +
                            "fp Trojan.Script.Phish " + kHash + "\n" +  // line 2

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "sdk_bridge/fpcsdk.h"
+#include "fpcsdk/fpcsdk.h"
 
 namespace kesp::test {
 

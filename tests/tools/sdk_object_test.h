@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sdk_bridge/fpcsdk.h"
+#include "fpcsdk/fpcsdk.h"
 #include "tests/tools/reference_sdk_directory.h"
 #include "tests/tools/reference_sdk_library.h"
 #include "tests/tools/sdk_log_recorder.h"
