@@ -1,7 +1,6 @@
 #include "reference/sdk/cloud_client.h"
 
 #include <chrono>
-#include <stdexcept>
 #include <thread>
 
 #include "reference/sdk/sdk_codes.h"
@@ -59,10 +58,7 @@ void CloudClient::follow() {
   settings.certificateDirectory = route.certificateDirectory;
   settings.connectTimeoutMs = config.connectTimeoutMs;
   settings.dataTimeoutMs = config.dataTimeoutMs;
-  std::string whyNone;
-  std::unique_ptr<HttpTransport> transport = makeHttpTransport(settings, whyNone);
-  if (transport == nullptr) throw std::runtime_error(whyNone);
-  transport_ = std::move(transport);
+  transport_ = makeHttpTransport(settings);
   proxyPassword_ = passwordOf(route.proxy);
   generation_ = generation;
 }
