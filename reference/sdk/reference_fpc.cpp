@@ -169,7 +169,8 @@ std::int32_t ReferenceFpc::startCloud(const fpcsdk::FPCConfig& config) {
   cloud.dataTimeoutMs = config.dataTimeout;
   cloud.attempts = config.connectionRetries;
   stack_.emplace();
-  cloud_ = std::make_shared<CloudService>(std::move(cloud), log_);
+  cloud_ = std::make_shared<CloudService>(std::move(cloud), log_,
+                                          CloudSeams{makeHttpTransport, &systemTime()});
   if (config.cloudUrl.rfind("http://", 0) == 0 || config.cloudUrl.rfind("HTTP://", 0) == 0) {
     log_.write(LevelWarning, [&] {
       return "The cloud URL '" + config.cloudUrl +
