@@ -1,31 +1,12 @@
-// Windows (under Wine): the Linux proxy, started by its Unix path through a
-// shell. Wine gives a Windows program no handle to a Linux process to signal
-// or wait for, so the shell starts the proxy in the background, writes its
-// pid to a file, waits for it and writes its exit status to another file;
-// the proxy is stopped by kill(1) and has ended once that status is there.
-// The shell is the proxy's parent and reaps it, so an ended proxy leaves no
-// zombie behind that kill -0 would still find.
+// Windows only: the proxies' ports, through Winsock.
 #include <winsock2.h>
 
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <stdexcept>
-#include <thread>
 
 #include "tests/network/proxy_process.h"
-#include "tests/support/unix_program.h"
 
 namespace kesp::test {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// How long the proxy has to write its pid, and then to end after each signal.
-constexpr auto kProcessBound = std::chrono::seconds(10);
-constexpr auto kPoll = std::chrono::milliseconds(5);
 
 struct Winsock {
   Winsock() {
@@ -59,18 +40,6 @@ sockaddr_in loopback(int port) {
   return address;
 }
 
-std::filesystem::path fsPath(const std::string& utf8Path) {
-  return std::filesystem::path(std::u8string(utf8Path.begin(), utf8Path.end()));
-}
-
-// The number a file of the shell holds; -1 while it has none (the shell
-// renames it into place whole).
-int numberIn(const std::string& file) {
-  std::ifstream in(fsPath(file));
-  int number = -1;
-  return in >> number ? number : -1;
-}
-
 }  // namespace
 
 int ProxyProcess::freePort() {
@@ -87,46 +56,6 @@ bool ProxyProcess::accepts(int port) {
   Socket s;
   const sockaddr_in address = loopback(port);
   return connect(s.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-}
-
-std::string ProxyProcess::programPath(const std::string& path) { return unixPathOf(path); }
-
-void ProxyProcess::spawn(const std::vector<std::string>& arguments, bool outputToLog) {
-  const std::string pidFile = scratch_->file("proxy.pid");
-  const std::string statusFile = scratch_->file("proxy.status");
-  std::filesystem::remove(fsPath(pidFile));
-  std::filesystem::remove(fsPath(statusFile));
-  std::vector<std::string> shell{
-      "-c",
-      "p=$1; s=$2; shift 2; exec 2>&1; \"$@\" & echo $! > \"$p.part\" && mv \"$p.part\" \"$p\"; "
-      "wait $!; echo $? > \"$s.part\" && mv \"$s.part\" \"$s\"",
-      "sh", pidFile, statusFile};
-  shell.insert(shell.end(), arguments.begin(), arguments.end());
-  startUnixProgram("/bin/sh", shell, outputToLog ? log_ : scratch_->file("proxy.out"));
-  const auto deadline = Clock::now() + kProcessBound;
-  while ((pid_ = numberIn(pidFile)) <= 0) {
-    if (Clock::now() > deadline)
-      throw std::runtime_error(arguments[0] + " cannot be started under Wine");
-    std::this_thread::sleep_for(kPoll);
-  }
-}
-
-bool ProxyProcess::running() {
-  if (pid_ > 0 && numberIn(scratch_->file("proxy.status")) >= 0) pid_ = -1;
-  return pid_ > 0;
-}
-
-void ProxyProcess::stop() {
-  for (const char* signal : {"-TERM", "-KILL"}) {
-    if (!running()) return;
-    runUnixProgram("/bin/kill", {signal, std::to_string(pid_)}, scratch_->file("kill.out"));
-    const auto deadline = Clock::now() + kProcessBound;
-    while (running() && Clock::now() < deadline) std::this_thread::sleep_for(kPoll);
-  }
-  // Called by the destructor: a proxy that outlives the test fails it
-  // rather than ending the test program.
-  if (running()) ADD_FAILURE() << "the proxy (pid " << pid_ << ") does not end";
-  pid_ = -1;
 }
 
 }  // namespace kesp::test
