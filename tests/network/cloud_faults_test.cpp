@@ -12,8 +12,8 @@
 
 #include "tests/network/cloud_host.h"
 #include "tests/network/proxy_process.h"
-#include "tests/network/silent_listener.h"
 #include "tests/support/cloud_service.h"
+#include "tests/support/loopback.h"
 #include "tests/support/test_certificates.h"
 #include "tests/support/test_paths.h"
 

@@ -8,6 +8,8 @@
 #include <thread>
 #include <utility>
 
+#include "tests/support/loopback.h"
+
 namespace kesp::test {
 namespace {
 
@@ -54,7 +56,7 @@ void ProxyProcess::start(const std::vector<std::string>& argv, const std::string
   log_ = scratch_->file("proxy.log");
   const std::string config = scratch_->file("proxy.conf");
   for (int attempt = 0; attempt < 5; ++attempt) {
-    port_ = freePort();
+    port_ = closedPort();
     const auto fill = [&](const std::string& text) {
       return replaced(replaced(replaced(text, "{port}", std::to_string(port_)), "{log}",
                                linuxPathOf(log_)),
@@ -78,7 +80,7 @@ void ProxyProcess::start(const std::vector<std::string>& argv, const std::string
 
     const auto deadline = Clock::now() + kProcessBound;
     while (Clock::now() < deadline) {
-      if (accepts(port_)) return;
+      if (acceptsConnection(port_)) return;
       if (process_->wait(std::chrono::milliseconds(0))) break;  // another port
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }

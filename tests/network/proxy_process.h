@@ -41,11 +41,6 @@ class ProxyProcess {
   // never listens.
   void start(const std::vector<std::string>& argv, const std::string& configTemplate);
 
-  // The platform's part (proxy_process_posix.cpp, proxy_process_win32.cpp):
-  // a port nothing listens on right now (the system's choice), and whether
-  // one accepts a connection.
-  static int freePort();
-  static bool accepts(int port);
   // Stops the program and waits (bounded) for its end; nothing when none runs.
   void stop();
 

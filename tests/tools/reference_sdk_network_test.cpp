@@ -6,11 +6,7 @@
 // the cache) have tests of their own without a socket: cloud_rules_test.cpp
 // and cloud_client_test.cpp.
 #include <gtest/gtest.h>
-#include <arpa/inet.h>
 #include <httplib.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -28,6 +24,7 @@
 
 #include "reference/sdk/sdk_codes.h"
 #include "tests/support/cloud_service.h"
+#include "tests/support/loopback.h"
 #include "tests/support/test_certificates.h"
 #include "tests/tools/reference_sdk_directory.h"
 #include "tests/tools/sdk_object_test.h"
@@ -123,20 +120,6 @@ class ScriptedService {
   Reply default_;
   std::vector<Received> received_;
 };
-
-// A port on which nothing listens: one the system just gave and took back.
-int closedPort() {
-  const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  const bool bound = ::bind(socket, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-                     ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size) == 0;
-  ::close(socket);
-  EXPECT_TRUE(bound);
-  return ntohs(address.sin_port);
-}
 
 fpcsdk::FPCConfig networkConfig(const std::string& url, std::uint32_t attempts = 1) {
   fpcsdk::FPCConfig config;
