@@ -64,16 +64,16 @@ void ProxyProcess::start(const std::vector<std::string>& argv, const std::string
     };
     // Binary: a Linux program reads it, to which a CR would be part of the line.
     std::ofstream(fromUtf8(config), std::ios::binary) << fill(configTemplate);
-    ChildSpec spec;
-    spec.program = argv[0];
+    ChildSetup setup;
+    setup.program = argv[0];
     for (auto argument = argv.begin() + 1; argument != argv.end(); ++argument)
-      spec.arguments.push_back(fill(*argument));
+      setup.arguments.push_back(fill(*argument));
     // microsocks logs to its standard streams, tinyproxy to its log file.
-    if (configTemplate.empty()) spec.output = ChildStream::file(log_);
-    spec.error = ChildStream::output();
-    spec.linuxProgram = true;
+    if (configTemplate.empty()) setup.output = ChildStream::file(log_);
+    setup.error = ChildStream::output();
+    setup.linuxProgram = true;
     try {
-      process_ = std::make_unique<ChildProcess>(spec);
+      process_ = std::make_unique<ChildProcess>(setup);
     } catch (const std::runtime_error&) {
       throw std::runtime_error(argv[0] + " cannot be started: is it installed?");
     }

@@ -24,10 +24,10 @@ void createEmpty(const ChildStream& stream) {
 
 }  // namespace
 
-ChildProcess::ChildProcess(const ChildSpec& spec) {
-  createEmpty(spec.output);
-  createEmpty(spec.error);
-  system_ = startChild(spec);
+ChildProcess::ChildProcess(const ChildSetup& setup) {
+  createEmpty(setup.output);
+  createEmpty(setup.error);
+  system_ = startChild(setup);
 }
 
 ChildProcess::~ChildProcess() {

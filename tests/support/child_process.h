@@ -36,7 +36,7 @@ struct ChildStream {
 };
 
 // Given by designated initializers; what is left out is empty or off.
-struct ChildSpec {
+struct ChildSetup {
   std::string program{};  // a path, or a name looked up in PATH
   std::vector<std::string> arguments{};
   ChildStream input{};
@@ -62,7 +62,7 @@ inline constexpr int kKill = 9;
 class ChildProcess {
  public:
   // Starts the program; throws std::runtime_error when it cannot.
-  explicit ChildProcess(const ChildSpec& spec);
+  explicit ChildProcess(const ChildSetup& setup);
   // Kills the child if it still runs, and waits for it.
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
@@ -107,7 +107,7 @@ class ChildProcess {
 };
 
 // The platform's start (child_process_posix.cpp, child_process_win32.cpp).
-std::unique_ptr<ChildProcess::System> startChild(const ChildSpec& spec);
+std::unique_ptr<ChildProcess::System> startChild(const ChildSetup& setup);
 
 // A program's file name: "name" on POSIX, "name.exe" on Windows.
 std::string programFileName(const std::string& name);

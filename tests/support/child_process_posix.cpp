@@ -53,7 +53,7 @@ int exitCodeOf(int status) {
 
 class PosixChild final : public ChildProcess::System {
  public:
-  explicit PosixChild(const ChildSpec& spec) {
+  explicit PosixChild(const ChildSetup& setup) {
     posix_spawn_file_actions_t actionsStorage;
     ::posix_spawn_file_actions_init(&actionsStorage);
     const plx::UniqueResource<FileActionsTraits> actions(&actionsStorage);
@@ -93,15 +93,15 @@ class PosixChild final : public ChildProcess::System {
           break;
       }
     };
-    attach(spec.input, STDIN_FILENO, O_RDONLY);
-    attach(spec.output, STDOUT_FILENO, O_WRONLY | O_CREAT | O_TRUNC);
-    attach(spec.error, STDERR_FILENO, O_WRONLY | O_CREAT | O_TRUNC);
-    if (!spec.workingDirectory.empty()) {
-      ::posix_spawn_file_actions_addchdir_np(actions.get(), spec.workingDirectory.c_str());
+    attach(setup.input, STDIN_FILENO, O_RDONLY);
+    attach(setup.output, STDOUT_FILENO, O_WRONLY | O_CREAT | O_TRUNC);
+    attach(setup.error, STDERR_FILENO, O_WRONLY | O_CREAT | O_TRUNC);
+    if (!setup.workingDirectory.empty()) {
+      ::posix_spawn_file_actions_addchdir_np(actions.get(), setup.workingDirectory.c_str());
     }
 
     // A write to a child that has ended must fail in the test, not end it.
-    if (spec.input.kind == ChildStream::Kind::Pipe || spec.ignoreBrokenPipe) {
+    if (setup.input.kind == ChildStream::Kind::Pipe || setup.ignoreBrokenPipe) {
       std::signal(SIGPIPE, SIG_IGN);
     }
     // The child starts with the signals' default actions (the test may
@@ -113,19 +113,19 @@ class PosixChild final : public ChildProcess::System {
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGINT);
     sigaddset(&defaults, SIGTERM);
-    if (!spec.ignoreBrokenPipe) sigaddset(&defaults, SIGPIPE);
+    if (!setup.ignoreBrokenPipe) sigaddset(&defaults, SIGPIPE);
     sigset_t none;
     sigemptyset(&none);
     ::posix_spawnattr_setsigdefault(attributes.get(), &defaults);
     ::posix_spawnattr_setsigmask(attributes.get(), &none);
     ::posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
-    std::vector<char*> argv{const_cast<char*>(spec.program.c_str())};
-    for (const std::string& argument : spec.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    std::vector<char*> argv{const_cast<char*>(setup.program.c_str())};
+    for (const std::string& argument : setup.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
-    if (::posix_spawnp(&pid_, spec.program.c_str(), actions.get(), attributes.get(), argv.data(),
+    if (::posix_spawnp(&pid_, setup.program.c_str(), actions.get(), attributes.get(), argv.data(),
                        environ) != 0) {
-      throw std::runtime_error("cannot start " + spec.program);
+      throw std::runtime_error("cannot start " + setup.program);
     }
     // Read while the child runs, so that it never blocks on a full
     // terminal; the reading ends (EIO) once the child is gone.
@@ -215,8 +215,8 @@ class PosixChild final : public ChildProcess::System {
 
 }  // namespace
 
-std::unique_ptr<ChildProcess::System> startChild(const ChildSpec& spec) {
-  return std::make_unique<PosixChild>(spec);
+std::unique_ptr<ChildProcess::System> startChild(const ChildSetup& setup) {
+  return std::make_unique<PosixChild>(setup);
 }
 
 std::string programFileName(const std::string& name) { return name; }

@@ -59,24 +59,24 @@ std::pair<Handle, Handle> makePipe(bool childReads) {
 
 class WindowsChild final : public ChildProcess::System {
  public:
-  explicit WindowsChild(const ChildSpec& spec) {
-    Handle childInput = childEnd(spec.input, true);
-    Handle childOutput = childEnd(spec.output, false);
+  explicit WindowsChild(const ChildSetup& setup) {
+    Handle childInput = childEnd(setup.input, true);
+    Handle childOutput = childEnd(setup.output, false);
     Handle childError;
-    if (spec.error.kind != ChildStream::Kind::Output) childError = childEnd(spec.error, false);
-    std::wstring commandLine = quoted(wide(spec.program));
-    for (const std::string& argument : spec.arguments) commandLine += L" " + quoted(wide(argument));
+    if (setup.error.kind != ChildStream::Kind::Output) childError = childEnd(setup.error, false);
+    std::wstring commandLine = quoted(wide(setup.program));
+    for (const std::string& argument : setup.arguments) commandLine += L" " + quoted(wide(argument));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = childInput.get();
     startup.hStdOutput = childOutput.get();
     startup.hStdError = childError ? childError.get() : childOutput.get();
-    const std::wstring directory = wide(spec.workingDirectory);
+    const std::wstring directory = wide(setup.workingDirectory);
     PROCESS_INFORMATION started{};
     if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                           directory.empty() ? nullptr : directory.c_str(), &startup, &started)) {
-      throw std::runtime_error("cannot start " + spec.program);
+      throw std::runtime_error("cannot start " + setup.program);
     }
     ::CloseHandle(started.hThread);
     process_.reset(started.hProcess);
@@ -212,7 +212,7 @@ std::optional<int> numberIn(const std::string& file) {
 
 class LinuxChild final : public ChildProcess::System {
  public:
-  explicit LinuxChild(const ChildSpec& spec)
+  explicit LinuxChild(const ChildSetup& setup)
       : pidFile_(scratch_.file("pid")), statusFile_(scratch_.file("status")) {
     const auto streamPath = [](const ChildStream& stream) -> std::string {
       switch (stream.kind) {
@@ -234,16 +234,16 @@ class LinuxChild final : public ChildProcess::System {
         "if [ -z \"$e\" ]; then \"$@\" <\"$i\" >\"$o\" 2>&1 & else \"$@\" <\"$i\" >\"$o\" 2>\"$e\" & fi; "
         "echo $! > \"$p.part\" && mv \"$p.part\" \"$p\"; "
         "wait $!; echo $? > \"$s.part\" && mv \"$s.part\" \"$s\"",
-        "sh", unixPathOf(statusFile_), unixPathOf(pidFile_), streamPath(spec.input),
-        streamPath(spec.output), streamPath(spec.error),
-        spec.workingDirectory.empty() ? "" : unixPathOf(spec.workingDirectory), spec.program};
-    for (const std::string& argument : spec.arguments)
+        "sh", unixPathOf(statusFile_), unixPathOf(pidFile_), streamPath(setup.input),
+        streamPath(setup.output), streamPath(setup.error),
+        setup.workingDirectory.empty() ? "" : unixPathOf(setup.workingDirectory), setup.program};
+    for (const std::string& argument : setup.arguments)
       arguments.push_back(isWindowsPath(argument) ? unixPathOf(argument) : argument);
     startShell(arguments, scratch_.file("shell.out"));
     const auto deadline = std::chrono::steady_clock::now() + kPidBound;
     while (!(pid_ = numberIn(pidFile_))) {
       if (std::chrono::steady_clock::now() > deadline)
-        throw std::runtime_error("cannot start " + spec.program + " under Wine");
+        throw std::runtime_error("cannot start " + setup.program + " under Wine");
       std::this_thread::sleep_for(kPoll);
     }
   }
@@ -307,9 +307,9 @@ class LinuxChild final : public ChildProcess::System {
 
 }  // namespace
 
-std::unique_ptr<ChildProcess::System> startChild(const ChildSpec& spec) {
-  if (spec.linuxProgram) return std::make_unique<LinuxChild>(spec);
-  return std::make_unique<WindowsChild>(spec);
+std::unique_ptr<ChildProcess::System> startChild(const ChildSetup& setup) {
+  if (setup.linuxProgram) return std::make_unique<LinuxChild>(setup);
+  return std::make_unique<WindowsChild>(setup);
 }
 
 std::string programFileName(const std::string& name) { return name + ".exe"; }

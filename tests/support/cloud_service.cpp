@@ -50,7 +50,7 @@ void CloudService::start() {
     lines_.clear();
     ended_ = false;
   }
-  process_ = std::make_unique<ChildProcess>(ChildSpec{.program = fpcloudProgram(),
+  process_ = std::make_unique<ChildProcess>(ChildSetup{.program = fpcloudProgram(),
                                                       .arguments = arguments_,
                                                       .output = ChildStream::file(scratch_.file("out")),
                                                       .error = ChildStream::file(scratch_.file("err")),

@@ -12,7 +12,7 @@ std::string executableDirectory();
 
 // fpcloud as the tests start it: beside the test program; for the Windows
 // tests under Wine, the Linux build's, named by the environment variable
-// KESP_NATIVE_FPCLOUD (a program of the Linux side, see ChildSpec).
+// KESP_NATIVE_FPCLOUD (a program of the Linux side, see ChildSetup).
 std::string fpcloudProgram();
 
 // The UTF-8 text of a path, as the plug-in's interfaces take it, and back.

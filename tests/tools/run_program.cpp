@@ -41,7 +41,7 @@ ProgramRun runProgram(const std::string& program, const std::vector<std::string>
 
 RunningProgram::RunningProgram(const std::string& program, const std::vector<std::string>& arguments,
                                Settings settings) {
-  child_ = std::make_unique<ChildProcess>(ChildSpec{.program = program,
+  child_ = std::make_unique<ChildProcess>(ChildSetup{.program = program,
                                                     .arguments = arguments,
                                                     .input = ChildStream::pipe(),
                                                     .output = ChildStream::pipe(),

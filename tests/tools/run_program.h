@@ -34,7 +34,7 @@ ProgramRun runProgram(const std::string& program, const std::vector<std::string>
 class RunningProgram {
  public:
   struct Settings {
-    // See ChildSpec::ignoreBrokenPipe.
+    // See ChildSetup::ignoreBrokenPipe.
     bool ignoreBrokenPipe = false;
   };
 
