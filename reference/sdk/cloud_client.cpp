@@ -97,8 +97,9 @@ std::int32_t CloudClient::check(const fpcsdk::DetectionInput& input, bool& false
       breaker.record(BreakerSignal::Neutral, admission, "");
       throw;
     }
-    const auto elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(service_->time().now() - start).count();
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             service_->time().now() - start)
+                             .count();
     result.cause = withoutSecrets(std::move(result.cause), config.apiKey, proxyPassword_);
     log.write(LevelDebug, [&] {
       return "Attempt " + std::to_string(attempt) + " of " + std::to_string(config.attempts) +

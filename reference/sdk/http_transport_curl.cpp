@@ -296,9 +296,10 @@ HttpOutcome CurlTransport::post(const HttpRequest& request) {
       waitMs = static_cast<long>(std::min<std::uint64_t>(settings_.dataTimeoutMs - idleMs, 1000));
     }
     // curl shortens the wait to its own next deadline (the connect time-out).
-    if (const CURLMcode code = curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(waitMs), nullptr);
-        code != CURLM_OK) {
-      return outcome(TransportFailure::Other, multiFailure("curl_multi_poll", code));
+    const CURLMcode polled =
+        curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(waitMs), nullptr);
+    if (polled != CURLM_OK) {
+      return outcome(TransportFailure::Other, multiFailure("curl_multi_poll", polled));
     }
   }
   return finish(result, dataTimedOut);

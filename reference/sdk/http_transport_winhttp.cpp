@@ -312,7 +312,7 @@ void WinHttpTransport::beforeSending(HINTERNET request) {
 // certificate fault and no phase past the connect. So there a channel error
 // through the proxy with no readable answer is taken for a refused tunnel
 // (kUnreadableRefusal), and its words say that it may be the server's TLS.
-// Windows gives the answer, so this never applies there.
+// Where the status query answers, as on Windows, this does not apply.
 constexpr DWORD kUnreadableRefusal = ~DWORD{0};
 
 DWORD WinHttpTransport::proxyRefusal(HINTERNET request, DWORD error) const {

@@ -54,9 +54,9 @@ void VerdictTable::store(std::string key, Entry entry, Clock::time_point now) {
   if (entries_.size() >= capacity_ &&
       std::erase_if(entries_, [&](const auto& item) { return item.second.expires <= now; }) == 0 &&
       !entries_.empty()) {
-    entries_.erase(std::min_element(entries_.begin(), entries_.end(), [](const auto& a, const auto& b) {
-      return a.second.expires < b.second.expires;
-    }));
+    entries_.erase(std::min_element(
+        entries_.begin(), entries_.end(),
+        [](const auto& a, const auto& b) { return a.second.expires < b.second.expires; }));
   }
   entries_.emplace(std::move(key), entry);
 }
@@ -78,7 +78,9 @@ std::optional<bool> VerdictCache::find(std::string_view detection, std::string_v
   std::lock_guard lock(shard.mutex);
   const std::size_t before = shard.table.size();
   const std::optional<bool> verdict = shard.table.find(key, time_.now());
-  if (shard.table.size() < before) size_.fetch_sub(before - shard.table.size(), std::memory_order_release);
+  if (const std::size_t after = shard.table.size(); after < before) {
+    size_.fetch_sub(before - after, std::memory_order_release);
+  }
   return verdict;
 }
 
