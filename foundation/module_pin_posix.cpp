@@ -6,12 +6,10 @@
 
 namespace plx {
 
-void pinOwnModule() noexcept {
+void pinModuleAt(const void* address) noexcept {
   const SystemErrorPreserver keepError;
   Dl_info info{};
-  if (::dladdr(reinterpret_cast<void*>(&pinOwnModule), &info) == 0 || info.dli_fname == nullptr) {
-    return;
-  }
+  if (::dladdr(address, &info) == 0 || info.dli_fname == nullptr) return;
   // RTLD_NOLOAD finds the module already loaded, and RTLD_NODELETE on it
   // makes every later dlclose leave it mapped. The reference this takes is
   // never given back, on purpose.

@@ -6,14 +6,13 @@
 
 namespace plx {
 
-void pinOwnModule() noexcept {
+void pinModuleAt(const void* address) noexcept {
   const SystemErrorPreserver keepError;
-  // Any address inside this module names it; the handle of a pinned module
+  // Any address inside a module names it; the handle of a pinned module
   // needs no release.
   HMODULE module = nullptr;
   ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                       reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&pinOwnModule)),
-                       &module);
+                       static_cast<LPCWSTR>(address), &module);
 }
 
 bool moduleHoldsAddress(const void* address) noexcept {

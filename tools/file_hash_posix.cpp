@@ -3,18 +3,18 @@
 
 #include <stdexcept>
 
+#include "foundation/unique_resource.h"
 #include "tools/file_hash.h"
 
 namespace fpcheck {
 
-struct Sha256::State {
-  struct Free {
-    void operator()(EVP_MD_CTX* context) const noexcept { EVP_MD_CTX_free(context); }
-  };
-  std::unique_ptr<EVP_MD_CTX, Free> context{EVP_MD_CTX_new()};
-};
-
 namespace {
+
+struct ContextTraits {
+  using Handle = EVP_MD_CTX*;
+  static Handle invalid() noexcept { return nullptr; }
+  static void close(Handle context) noexcept { EVP_MD_CTX_free(context); }
+};
 
 void require(bool done, const char* call) {
   if (!done) throw std::runtime_error(std::string("SHA-256 failed: ") + call);
@@ -22,8 +22,12 @@ void require(bool done, const char* call) {
 
 }  // namespace
 
+struct Sha256::State {
+  plx::UniqueResource<ContextTraits> context{EVP_MD_CTX_new()};
+};
+
 Sha256::Sha256() : state_(std::make_unique<State>()) {
-  require(state_->context != nullptr, "EVP_MD_CTX_new");
+  require(state_->context.valid(), "EVP_MD_CTX_new");
   require(EVP_DigestInit_ex(state_->context.get(), EVP_sha256(), nullptr) == 1, "EVP_DigestInit_ex");
 }
 

@@ -5,14 +5,23 @@
 #include <string>
 #include <vector>
 
+#include "foundation/unique_resource.h"
+
 namespace fpcheck {
 
-// Loads the library at the UTF-8 path; null on failure, with the system's
+void closeLibrary(void* library) noexcept;
+struct LibraryTraits {
+  using Handle = void*;
+  static Handle invalid() noexcept { return nullptr; }
+  static void close(Handle library) noexcept { closeLibrary(library); }
+};
+using LibraryHandle = plx::UniqueResource<LibraryTraits>;
+
+// Loads the library at the UTF-8 path; none on failure, with the system's
 // reason in error.
-void* openLibrary(const std::string& path, std::string& error);
+LibraryHandle openLibrary(const std::string& path, std::string& error);
 // The address of an export, or null.
 void* findSymbol(void* library, const char* name) noexcept;
-void closeLibrary(void* library) noexcept;
 
 // The file name of the plug-in library: libvfpcchecker.so or vfpcchecker.dll,
 // or of its checked build: libvfpcchecker_checked.so or vfpcchecker_checked.dll.

@@ -8,9 +8,9 @@
 
 namespace fpcheck {
 
-void* openLibrary(const std::string& path, std::string& error) {
-  void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) {
+LibraryHandle openLibrary(const std::string& path, std::string& error) {
+  LibraryHandle library(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
+  if (!library) {
     const char* reason = ::dlerror();
     error = reason != nullptr ? reason : "dlopen failed";
   }

@@ -39,17 +39,15 @@ std::string toUtf8(const std::wstring& wide) {
 
 }  // namespace
 
-void* openLibrary(const std::string& path, std::string& error) {
+LibraryHandle openLibrary(const std::string& path, std::string& error) {
   const std::wstring wide = toWide(path);
   if (wide.empty()) {
     error = "the path is empty or not valid UTF-8";
-    return nullptr;
+    return LibraryHandle();
   }
-  HMODULE library = ::LoadLibraryW(wide.c_str());
-  if (library == nullptr) {
-    error = "LoadLibraryW failed with error " + std::to_string(::GetLastError());
-  }
-  return reinterpret_cast<void*>(library);
+  LibraryHandle library(reinterpret_cast<void*>(::LoadLibraryW(wide.c_str())));
+  if (!library) error = "LoadLibraryW failed with error " + std::to_string(::GetLastError());
+  return library;
 }
 
 void* findSymbol(void* library, const char* name) noexcept {

@@ -8,19 +8,27 @@
 #include <cerrno>
 #include <system_error>
 
+#include "foundation/unique_resource.h"
 #include "tools/interruptible_input.h"
 
 namespace fpcheck {
 
 namespace {
 
+struct DescriptorTraits {
+  using Handle = int;
+  static Handle invalid() noexcept { return -1; }
+  static void close(Handle descriptor) noexcept { ::close(descriptor); }
+};
+
 // File-wide because the signal handler can reach nothing else; the object
-// owns them while it lives.
+// holds them while it lives.
 std::atomic<int> received{0};
 std::atomic<bool> stopped{false};
 // A pipe that a signal or stop() writes one byte into: poll(2) on it and on
 // standard input wakes the reader whatever thread the signal is delivered to.
-int wake[2] = {-1, -1};
+plx::UniqueResource<DescriptorTraits> wakeReader;
+plx::UniqueResource<DescriptorTraits> wakeWriter;
 struct sigaction previousInt;
 struct sigaction previousTerm;
 
@@ -29,7 +37,7 @@ static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a
 void poke() noexcept {
   const char byte = 1;
   // Non-blocking: a full pipe already wakes the reader.
-  [[maybe_unused]] const ssize_t written = ::write(wake[1], &byte, 1);
+  [[maybe_unused]] const ssize_t written = ::write(wakeWriter.get(), &byte, 1);
 }
 
 extern "C" void onSignal(int signal) {
@@ -40,25 +48,17 @@ extern "C" void onSignal(int signal) {
   errno = savedErrno;
 }
 
-void closeWake() noexcept {
-  for (int& fd : wake) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-  }
-}
-
 }  // namespace
 
 InterruptibleInput::InterruptibleInput() {
   received = 0;
   stopped = false;
-  if (::pipe(wake) != 0) {
+  int wake[2];
+  if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
     throw std::system_error(errno, std::generic_category(), "cannot make a pipe");
   }
-  for (const int fd : wake) {
-    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-  }
+  wakeReader.reset(wake[0]);
+  wakeWriter.reset(wake[1]);
   struct sigaction action {};
   action.sa_handler = onSignal;
   ::sigemptyset(&action.sa_mask);
@@ -73,13 +73,14 @@ InterruptibleInput::InterruptibleInput() {
 InterruptibleInput::~InterruptibleInput() {
   ::sigaction(SIGINT, &previousInt, nullptr);
   ::sigaction(SIGTERM, &previousTerm, nullptr);
-  closeWake();
+  wakeReader.reset();
+  wakeWriter.reset();
 }
 
 std::size_t InterruptibleInput::read(char* buffer, std::size_t size, std::string& error) {
   for (;;) {
     if (stopped || received != 0) return 0;
-    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake[0], POLLIN, 0}};
+    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wakeReader.get(), POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       error = std::generic_category().message(errno);

@@ -5,16 +5,26 @@
 #include <atomic>
 #include <string>
 
+#include "foundation/unique_resource.h"
 #include "tools/interruptible_input.h"
 
 namespace fpcheck {
 
 namespace {
 
+struct ThreadTraits {
+  using Handle = HANDLE;
+  static Handle invalid() noexcept { return nullptr; }
+  static void close(Handle thread) noexcept { ::CloseHandle(thread); }
+};
+
 // File-wide because the control handler can reach nothing else.
 std::atomic<int> received{0};
 std::atomic<bool> stopped{false};
 std::atomic<bool> reading{false};
+// The reading thread, owned from its first read until the object ends, and
+// published for the handler and stop(), which run on other threads.
+plx::UniqueResource<ThreadTraits> readerThreadHandle;
 std::atomic<HANDLE> readerThread{nullptr};
 
 // A ReadFile on a pipe waits until data or the end comes; only
@@ -52,14 +62,16 @@ InterruptibleInput::InterruptibleInput() {
 
 InterruptibleInput::~InterruptibleInput() {
   ::SetConsoleCtrlHandler(onControl, FALSE);
-  if (HANDLE thread = readerThread.exchange(nullptr)) ::CloseHandle(thread);
+  readerThread = nullptr;
+  readerThreadHandle.reset();
 }
 
 std::size_t InterruptibleInput::read(char* buffer, std::size_t size, std::string& error) {
-  if (readerThread.load() == nullptr) {
+  if (!readerThreadHandle) {
     HANDLE thread = nullptr;
     ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &thread,
                       0, FALSE, DUPLICATE_SAME_ACCESS);
+    readerThreadHandle.reset(thread);
     readerThread = thread;
   }
   reading = true;

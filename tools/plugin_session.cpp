@@ -54,21 +54,18 @@ const kesp::PluginInputData* PluginSession::Input::getData(std::uint32_t id) {
 PluginSession::Library::Library(const std::string& path) {
   std::string reason;
   handle_ = openLibrary(path, reason);
-  if (handle_ == nullptr) {
+  if (!handle_) {
     throw ToolError(ExitFailure, "cannot load the plug-in library '" + path + "': " + reason +
                                      "\n  Build it (scripts/demo.sh does) or give its path "
                                      "with --plugin.");
   }
-  entry_ = reinterpret_cast<KESPGetPluginFunction>(findSymbol(handle_, "KESPGetPlugin"));
+  entry_ = reinterpret_cast<KESPGetPluginFunction>(findSymbol(handle_.get(), "KESPGetPlugin"));
   if (entry_ == nullptr) {
-    closeLibrary(handle_);
     throw ToolError(ExitFailure, "'" + path +
                                      "' exports no KESPGetPlugin: it is not the FP checker "
                                      "plug-in. Give the plug-in's path with --plugin.");
   }
 }
-
-PluginSession::Library::~Library() { closeLibrary(handle_); }
 
 PluginSession::PluginSession(const std::string& pluginPath, ConsoleLog& log,
                              const std::string& hostData)

@@ -13,6 +13,7 @@
 #include "kesp/kesp.h"
 #include "tools/console_log.h"
 #include "tools/host_fops.h"
+#include "tools/host_platform.h"
 
 namespace fpcheck {
 
@@ -105,13 +106,10 @@ class PluginSession {
   class Library {
    public:
     explicit Library(const std::string& path);
-    ~Library();
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
     KESPGetPluginFunction entry() const { return entry_; }
 
    private:
-    void* handle_ = nullptr;
+    LibraryHandle handle_;
     KESPGetPluginFunction entry_ = nullptr;
   };
 

@@ -11,7 +11,7 @@ Breaker::Admission Breaker::admit() {
     case State::Closed: return Admission::Go;
     case State::Probing: return Admission::Refused;
     case State::Open:
-      if (Clock::now() < openUntil_) return Admission::Refused;
+      if (time_.now() < openUntil_) return Admission::Refused;
       state_ = State::Probing;
       return Admission::Probe;
   }
@@ -47,7 +47,7 @@ void Breaker::record(BreakerSignal signal, Admission admission, const std::strin
     return;  // counted; or an attempt that went out before the breaker opened
   }
   state_ = State::Open;
-  openUntil_ = Clock::now() + coolOff_;
+  openUntil_ = time_.now() + coolOff_;
   notClosed_.store(true, std::memory_order_release);
   log_.write(LevelWarning, [&] {
     return "The cloud service " + service_ + (probe ? " still fails" : " is unreachable") +

@@ -17,6 +17,7 @@
 
 #include "reference/sdk/cloud_protocol.h"
 #include "reference/sdk/sdk_log.h"
+#include "reference/sdk/sdk_time.h"
 
 namespace vfpcsdk {
 
@@ -28,7 +29,9 @@ class Breaker {
 
   enum class Admission { Go, Probe, Refused };
 
-  Breaker(SdkLog log, std::string service) : log_(log), service_(std::move(service)) {}
+  // time outlives the breaker.
+  Breaker(SdkLog log, std::string service, const SdkTime& time)
+      : log_(log), service_(std::move(service)), time_(time) {}
 
   // Whether an attempt may go out now. While the breaker is closed this
   // takes no lock.
@@ -42,12 +45,13 @@ class Breaker {
 
  private:
   enum class State { Closed, Open, Probing };
-  using Clock = std::chrono::steady_clock;
+  using Clock = SdkTime::Clock;
 
   void closeLocked(const char* why);
 
   SdkLog log_;
   std::string service_;
+  const SdkTime& time_;
   // Read without the lock on the common path: whether the breaker is
   // anything but closed, and the length of the current run of failures.
   std::atomic<bool> notClosed_{false};

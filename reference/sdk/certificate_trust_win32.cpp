@@ -103,18 +103,17 @@ std::string policyFault(DWORD error) {
   }
 }
 
-struct ChainContext {
-  PCCERT_CHAIN_CONTEXT chain = nullptr;
-  ~ChainContext() {
-    if (chain != nullptr) ::CertFreeCertificateChain(chain);
-  }
+struct ChainTraits {
+  using Handle = PCCERT_CHAIN_CONTEXT;
+  static Handle invalid() noexcept { return nullptr; }
+  static void close(Handle chain) noexcept { ::CertFreeCertificateChain(chain); }
 };
 
 }  // namespace
 
-CertificateTrust::CertificateTrust(const std::string& path, bool directory) {
-  store_ = ::CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr);
-  if (store_ == nullptr) {
+CertificateTrust::CertificateTrust(const std::string& path, bool directory)
+    : store_(::CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr)) {
+  if (!store_) {
     unusable_ = "no certificate store could be made for the certificate path";
     return;
   }
@@ -125,30 +124,27 @@ CertificateTrust::CertificateTrust(const std::string& path, bool directory) {
     for (std::filesystem::directory_iterator entry(where, error), end; !error && entry != end;
          entry.increment(error)) {
       std::error_code ignored;
-      if (entry->is_regular_file(ignored)) added += addFile(store_, entry->path());
+      if (entry->is_regular_file(ignored)) added += addFile(store_.get(), entry->path());
     }
   } else {
-    added = addFile(store_, where);
+    added = addFile(store_.get(), where);
   }
   if (added == 0) unusable_ = "the certificate path '" + path + "' holds no PEM certificate";
-}
-
-CertificateTrust::~CertificateTrust() {
-  if (store_ != nullptr) ::CertCloseStore(store_, 0);
 }
 
 bool CertificateTrust::fromPath(PCCERT_CONTEXT root) const {
   // Byte for byte: a root that merely shares a name and serial number with
   // a certificate of the path is another root.
-  for (PCCERT_CONTEXT known = ::CertEnumCertificatesInStore(store_, nullptr); known != nullptr;
-       known = ::CertEnumCertificatesInStore(store_, known)) {
-    if (known->cbCertEncoded == root->cbCertEncoded &&
-        std::memcmp(known->pbCertEncoded, root->pbCertEncoded, root->cbCertEncoded) == 0) {
-      ::CertFreeCertificateContext(known);
+  Certificate known;
+  for (;;) {
+    // The enumeration frees the context it is given and hands out the next.
+    known.reset(::CertEnumCertificatesInStore(store_.get(), known.release()));
+    if (!known) return false;
+    if (known.get()->cbCertEncoded == root->cbCertEncoded &&
+        std::memcmp(known.get()->pbCertEncoded, root->pbCertEncoded, root->cbCertEncoded) == 0) {
       return true;
     }
   }
-  return false;
 }
 
 bool CertificateTrust::verify(PCCERT_CONTEXT server, const std::wstring& serverName,
@@ -164,21 +160,22 @@ bool CertificateTrust::verify(PCCERT_CONTEXT server, const std::wstring& serverN
   parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
   parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
   parameters.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
-  ChainContext chain;
   // The path's certificates are an additional store: the chain may end at
   // one of them, which the engine reports as an untrusted root.
-  if (!::CertGetCertificateChain(nullptr, server, nullptr, store_, &parameters, 0, nullptr,
-                                 &chain.chain)) {
+  PCCERT_CHAIN_CONTEXT built = nullptr;
+  if (!::CertGetCertificateChain(nullptr, server, nullptr, store_.get(), &parameters, 0, nullptr,
+                                 &built)) {
     why = "the server's certificate chain cannot be built";
     return false;
   }
-  const DWORD status = chain.chain->TrustStatus.dwErrorStatus;
-  if ((status & ~static_cast<DWORD>(CERT_TRUST_IS_UNTRUSTED_ROOT)) != 0 ||
-      chain.chain->cChain != 1 || chain.chain->rgpChain[0]->cElement == 0) {
+  const plx::UniqueResource<ChainTraits> chain(built);
+  const DWORD status = built->TrustStatus.dwErrorStatus;
+  if ((status & ~static_cast<DWORD>(CERT_TRUST_IS_UNTRUSTED_ROOT)) != 0 || built->cChain != 1 ||
+      built->rgpChain[0]->cElement == 0) {
     why = faultsOf(status);
     return false;
   }
-  const CERT_SIMPLE_CHAIN* simple = chain.chain->rgpChain[0];
+  const CERT_SIMPLE_CHAIN* simple = built->rgpChain[0];
   // Trusted by the system store or not, the root must be one of the path:
   // a certificate path replaces the system's trust, as on every platform.
   if (!fromPath(simple->rgpElement[simple->cElement - 1]->pCertContext)) {
@@ -195,7 +192,7 @@ bool CertificateTrust::verify(PCCERT_CONTEXT server, const std::wstring& serverN
   policy.pvExtraPolicyPara = &ssl;
   CERT_CHAIN_POLICY_STATUS verdict{};
   verdict.cbSize = sizeof verdict;
-  if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.chain, &policy, &verdict)) {
+  if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, built, &policy, &verdict)) {
     why = "the TLS server policy cannot be checked";
     return false;
   }

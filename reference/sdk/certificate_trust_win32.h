@@ -10,7 +10,22 @@
 
 #include <string>
 
+#include "foundation/unique_resource.h"
+
 namespace vfpcsdk {
+
+struct CertificateTraits {
+  using Handle = PCCERT_CONTEXT;
+  static Handle invalid() noexcept { return nullptr; }
+  static void close(Handle certificate) noexcept { ::CertFreeCertificateContext(certificate); }
+};
+using Certificate = plx::UniqueResource<CertificateTraits>;
+
+struct CertificateStoreTraits {
+  using Handle = HCERTSTORE;
+  static Handle invalid() noexcept { return nullptr; }
+  static void close(Handle store) noexcept { ::CertCloseStore(store, 0); }
+};
 
 class CertificateTrust {
  public:
@@ -18,9 +33,6 @@ class CertificateTrust {
   // files included). Never throws for a bad path: a path that yields no
   // certificate makes every verification fail with the reason.
   CertificateTrust(const std::string& path, bool directory);
-  ~CertificateTrust();
-  CertificateTrust(const CertificateTrust&) = delete;
-  CertificateTrust& operator=(const CertificateTrust&) = delete;
 
   // Whether the server's certificate chains to a certificate of the path,
   // with nothing else wrong (validity, usage, the server's name); when not,
@@ -30,7 +42,7 @@ class CertificateTrust {
  private:
   bool fromPath(PCCERT_CONTEXT root) const;
 
-  HCERTSTORE store_ = nullptr;
+  plx::UniqueResource<CertificateStoreTraits> store_;
   std::string unusable_;  // why the path gives no trust at all
 };
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -14,6 +15,7 @@
 #include "reference/sdk/cloud_protocol.h"
 #include "reference/sdk/http_transport.h"
 #include "reference/sdk/sdk_log.h"
+#include "reference/sdk/sdk_time.h"
 #include "reference/sdk/verdict_cache.h"
 #include "fpcsdk/fpcsdk.h"
 
@@ -26,10 +28,22 @@ struct Route {
   bool certificateDirectory = false;
 };
 
+// What the cloud client reaches the world through: the platform's HTTP stack
+// (makeHttpTransport) and the system's time in the SDK, a test's own
+// elsewhere.
+struct CloudSeams {
+  std::function<std::unique_ptr<HttpTransport>(const TransportSettings&)> makeTransport;
+  SdkTime* time = nullptr;  // outlives the service
+};
+
 class CloudService {
  public:
-  CloudService(CloudConfig config, SdkLog log)
-      : config_(std::move(config)), log_(log), breaker_(log, "at " + config_.url) {}
+  CloudService(CloudConfig config, SdkLog log, CloudSeams seams)
+      : config_(std::move(config)),
+        log_(log),
+        seams_(std::move(seams)),
+        breaker_(log, "at " + config_.url, *seams_.time),
+        cache_(*seams_.time) {}
 
   // Takes effect at the next request of every instance, never in the middle
   // of one, and closes the breaker.
@@ -37,6 +51,10 @@ class CloudService {
 
   const CloudConfig& config() const noexcept { return config_; }
   const SdkLog& log() const noexcept { return log_; }
+  SdkTime& time() const noexcept { return *seams_.time; }
+  std::unique_ptr<HttpTransport> makeTransport(const TransportSettings& settings) const {
+    return seams_.makeTransport(settings);
+  }
   Breaker& breaker() noexcept { return breaker_; }
   VerdictCache& cache() noexcept { return cache_; }
 
@@ -50,6 +68,7 @@ class CloudService {
  private:
   const CloudConfig config_;
   SdkLog log_;
+  const CloudSeams seams_;
   Breaker breaker_;
   VerdictCache cache_;
   mutable std::mutex routeMutex_;

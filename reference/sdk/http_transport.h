@@ -64,15 +64,9 @@ class HttpTransport {
   virtual HttpOutcome post(const HttpRequest& request) = 0;
 };
 
-// The platform's transport, or null with the reason when this build has
-// none. Throws std::bad_alloc, or std::runtime_error when the HTTP stack
-// cannot make the connection object.
-std::unique_ptr<HttpTransport> makeHttpTransport(const TransportSettings& settings,
-                                                 std::string& whyNone);
-
-// Whether this build can reach a network service at all; when not, why, for
-// the line that refuses a network cloud URL at initialize.
-bool haveNetworkTransport(std::string& whyNot);
+// The platform's transport. Throws std::bad_alloc, or std::runtime_error
+// with the HTTP stack's reason when it cannot make the connection object.
+std::unique_ptr<HttpTransport> makeHttpTransport(const TransportSettings& settings);
 
 // Whether this build's HTTP stack can use a proxy of this (well-formed)
 // form; when not, why, for the line that refuses it at setProxy.

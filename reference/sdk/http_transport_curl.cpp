@@ -4,21 +4,23 @@
 // that the data time-out is exact to the millisecond (curl's low-speed limit
 // counts whole seconds).
 #include <curl/curl.h>
-#include <dlfcn.h>
 #include <openssl/crypto.h>
 
 #include <algorithm>
 #include <cctype>
-#include <memory>
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
+#include "foundation/module_pin.h"
+#include "foundation/scope_guard.h"
+#include "foundation/unique_resource.h"
 #include "reference/sdk/http_transport.h"
 
 namespace vfpcsdk {
@@ -57,28 +59,41 @@ std::string trimmed(const char* text, std::size_t size) {
   return std::string(text + begin, end - begin);
 }
 
-struct MultiCleanup {
-  void operator()(CURLM* multi) const noexcept { curl_multi_cleanup(multi); }
+// libcurl's handles, each owned from the moment libcurl returns it.
+struct CurlMultiTraits {
+  using Handle = CURLM*;
+  static Handle invalid() noexcept { return nullptr; }
+  static void close(Handle multi) noexcept { curl_multi_cleanup(multi); }
 };
-struct SlistCleanup {
-  void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
+struct CurlEasyTraits {
+  using Handle = CURL*;
+  static Handle invalid() noexcept { return nullptr; }
+  static void close(Handle easy) noexcept { curl_easy_cleanup(easy); }
 };
-struct EasyCleanup {
-  void operator()(CURL* easy) const noexcept { curl_easy_cleanup(easy); }
+struct CurlListTraits {
+  using Handle = curl_slist*;
+  static Handle invalid() noexcept { return nullptr; }
+  static void close(Handle list) noexcept { curl_slist_free_all(list); }
 };
+
+// A failure of the multi interface: memory exhaustion is one, anything else
+// is libcurl's own and keeps its words.
+[[nodiscard]] std::string multiFailure(const char* call, CURLMcode code) {
+  if (code == CURLM_OUT_OF_MEMORY) throw std::bad_alloc();
+  return std::string(call) + " failed: " + curl_multi_strerror(code);
+}
 
 class CurlTransport final : public HttpTransport {
  public:
   explicit CurlTransport(const TransportSettings& settings)
-      : settings_(settings), multiHandle_(curl_multi_init()), easyHandle_(curl_easy_init()) {
-    multi_ = multiHandle_.get();
-    easy_ = easyHandle_.get();
-    if (multi_ == nullptr || easy_ == nullptr) {
-      throw std::runtime_error("libcurl cannot make a connection handle");
-    }
+      : settings_(settings), multi_(curl_multi_init()), easy_(curl_easy_init()) {
+    // libcurl says no more than null: memory, or for the multi handle the
+    // descriptors of its wake-up pipe, may have run out.
+    if (!multi_) throw std::runtime_error("libcurl cannot make a multi handle");
+    if (!easy_) throw std::runtime_error("libcurl cannot make an easy handle");
     // The one connection of this instance, kept alive between checks.
-    curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, 1L);
-    if (!configure()) throw std::runtime_error("libcurl refused the connection settings");
+    curl_multi_setopt(multi_.get(), CURLMOPT_MAXCONNECTS, 1L);
+    configure();
   }
   CurlTransport(const CurlTransport&) = delete;
   CurlTransport& operator=(const CurlTransport&) = delete;
@@ -86,8 +101,9 @@ class CurlTransport final : public HttpTransport {
   HttpOutcome post(const HttpRequest& request) override;
 
  private:
-  bool configure();
+  void configure();
   HttpOutcome finish(CURLcode code, bool dataTimedOut);
+  HttpOutcome outcome(TransportFailure failure, std::string words);
 
   static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
   static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* self);
@@ -96,26 +112,29 @@ class CurlTransport final : public HttpTransport {
   TransportSettings settings_;
   // The header list the easy handle points to (so it outlives the handle),
   // and the headers it was made of.
-  std::unique_ptr<curl_slist, SlistCleanup> headerList_;
+  plx::UniqueResource<CurlListTraits> headerList_;
   std::vector<std::pair<std::string, std::string>> lastHeaders_;
   // The easy handle goes first; the multi handle keeps the connection.
-  std::unique_ptr<CURLM, MultiCleanup> multiHandle_;
-  std::unique_ptr<CURL, EasyCleanup> easyHandle_;
-  CURLM* multi_ = nullptr;
-  CURL* easy_ = nullptr;
+  plx::UniqueResource<CurlMultiTraits> multi_;
+  plx::UniqueResource<CurlEasyTraits> easy_;
   char errorWords_[CURL_ERROR_SIZE] = {};
   // The current request's state, written by the callbacks.
   bool requestSent_ = false;
   bool resendRefused_ = false;
   bool bodyTooLarge_ = false;
+  bool outOfMemory_ = false;  // a callback could not keep what it was given
   Clock::time_point lastData_{};
   HttpOutcome outcome_;
 };
 
-bool CurlTransport::configure() {
-  bool ok = true;
+void CurlTransport::configure() {
   const auto set = [&](CURLoption option, auto value) {
-    ok = curl_easy_setopt(easy_, option, value) == CURLE_OK && ok;
+    const CURLcode code = curl_easy_setopt(easy_.get(), option, value);
+    if (code == CURLE_OK) return;
+    // Texts are copied: a copy that fails is memory exhaustion.
+    if (code == CURLE_OUT_OF_MEMORY) throw std::bad_alloc();
+    throw std::runtime_error("libcurl refused connection setting " + std::to_string(option) +
+                             ": " + curl_easy_strerror(code));
   };
   set(CURLOPT_URL, settings_.url.c_str());
   set(CURLOPT_PROTOCOLS_STR, "http,https");
@@ -128,7 +147,7 @@ bool CurlTransport::configure() {
   // for it to end even after the connect time-out: a resolver that does not
   // answer would hold the host's thread for as long as the system's lookup
   // takes. With this, curl leaves the thread to finish and clean up by
-  // itself (see pinCurl below).
+  // itself (see HttpStackHold below).
   set(CURLOPT_QUICK_EXIT, 1L);
   set(CURLOPT_ERRORBUFFER, errorWords_);
   // Peer and host name are always verified; these are libcurl's defaults,
@@ -155,7 +174,6 @@ bool CurlTransport::configure() {
   set(CURLOPT_WRITEDATA, static_cast<void*>(this));
   set(CURLOPT_PREREQFUNCTION, &CurlTransport::onRequestReady);
   set(CURLOPT_PREREQDATA, static_cast<void*>(this));
-  return ok;
 }
 
 // Called once the connection (through any proxy, TLS included) stands and
@@ -191,6 +209,7 @@ std::size_t CurlTransport::onHeader(char* data, std::size_t size, std::size_t co
       transport->outcome_.cacheControl = trimmed(data + kName, length - kName);
     }
   } catch (const std::bad_alloc&) {
+    transport->outOfMemory_ = true;
     return 0;
   }
   return length;
@@ -209,6 +228,7 @@ std::size_t CurlTransport::onBody(char* data, std::size_t size, std::size_t coun
   try {
     body.append(data, length);
   } catch (const std::bad_alloc&) {
+    transport->outOfMemory_ = true;
     return 0;
   }
   return length;
@@ -219,13 +239,15 @@ HttpOutcome CurlTransport::post(const HttpRequest& request) {
   requestSent_ = false;
   resendRefused_ = false;
   bodyTooLarge_ = false;
+  outOfMemory_ = false;
   errorWords_[0] = '\0';
 
   // The headers come from the SDK object's settings, so they rarely differ
   // from the last request's: the list is built again only when they do.
   if (!headerList_ || request.headers != lastHeaders_) {
-    std::unique_ptr<curl_slist, SlistCleanup> list;
+    plx::UniqueResource<CurlListTraits> list;
     const auto add = [&](const std::string& line) {
+      // Fails only when the copy of the line cannot be allocated.
       curl_slist* longer = curl_slist_append(list.get(), line.c_str());
       if (longer == nullptr) throw std::bad_alloc();
       static_cast<void>(list.release());
@@ -236,31 +258,29 @@ HttpOutcome CurlTransport::post(const HttpRequest& request) {
     // wait for an answer to it.
     add("Expect:");
     lastHeaders_ = request.headers;
-    curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, list.get());
+    curl_easy_setopt(easy_.get(), CURLOPT_HTTPHEADER, list.get());
     headerList_ = std::move(list);
   }
-  curl_easy_setopt(easy_, CURLOPT_POSTFIELDS, request.body.c_str());
-  curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+  curl_easy_setopt(easy_.get(), CURLOPT_POSTFIELDS, request.body.c_str());
+  curl_easy_setopt(easy_.get(), CURLOPT_POSTFIELDSIZE_LARGE,
+                   static_cast<curl_off_t>(request.body.size()));
 
-  if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) throw std::bad_alloc();
-  struct Attached {
-    CURLM* multi;
-    CURL* easy;
-    // Removing an unfinished transfer closes its connection, so a timed-out
-    // request never leaves half an answer for the next one.
-    ~Attached() { curl_multi_remove_handle(multi, easy); }
-  } attached{multi_, easy_};
+  if (const CURLMcode added = curl_multi_add_handle(multi_.get(), easy_.get()); added != CURLM_OK) {
+    return outcome(TransportFailure::Other, multiFailure("curl_multi_add_handle", added));
+  }
+  // Removing an unfinished transfer closes its connection, so a timed-out
+  // request never leaves half an answer for the next one.
+  const plx::ScopeGuard detach([this] { curl_multi_remove_handle(multi_.get(), easy_.get()); });
 
   bool dataTimedOut = false;
   CURLcode result = CURLE_OK;
   for (;;) {
     int running = 0;
-    if (curl_multi_perform(multi_, &running) != CURLM_OK) {
-      result = CURLE_OUT_OF_MEMORY;
-      break;
+    if (const CURLMcode code = curl_multi_perform(multi_.get(), &running); code != CURLM_OK) {
+      return outcome(TransportFailure::Other, multiFailure("curl_multi_perform", code));
     }
     int queued = 0;
-    if (CURLMsg* message = curl_multi_info_read(multi_, &queued);
+    if (CURLMsg* message = curl_multi_info_read(multi_.get(), &queued);
         message != nullptr && message->msg == CURLMSG_DONE) {
       result = message->data.result;
       break;
@@ -276,66 +296,71 @@ HttpOutcome CurlTransport::post(const HttpRequest& request) {
       waitMs = static_cast<long>(std::min<std::uint64_t>(settings_.dataTimeoutMs - idleMs, 1000));
     }
     // curl shortens the wait to its own next deadline (the connect time-out).
-    curl_multi_poll(multi_, nullptr, 0, static_cast<int>(waitMs), nullptr);
+    const CURLMcode polled =
+        curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(waitMs), nullptr);
+    if (polled != CURLM_OK) {
+      return outcome(TransportFailure::Other, multiFailure("curl_multi_poll", polled));
+    }
   }
   return finish(result, dataTimedOut);
 }
 
-HttpOutcome CurlTransport::finish(CURLcode code, bool dataTimedOut) {
-  HttpOutcome outcome = std::move(outcome_);
+HttpOutcome CurlTransport::outcome(TransportFailure failure, std::string words) {
+  HttpOutcome result = std::move(outcome_);
   outcome_ = HttpOutcome{};
-  const auto failed = [&](TransportFailure failure, std::string words) {
-    outcome.failure = failure;
-    outcome.words = std::move(words);
-    return std::move(outcome);
-  };
+  result.failure = failure;
+  result.words = std::move(words);
+  return result;
+}
+
+HttpOutcome CurlTransport::finish(CURLcode code, bool dataTimedOut) {
   if (dataTimedOut) {
-    return failed(TransportFailure::DataTimeout,
+    return outcome(TransportFailure::DataTimeout,
                   "no response data within " + std::to_string(settings_.dataTimeoutMs) + " ms");
   }
-  if (code == CURLE_OUT_OF_MEMORY) throw std::bad_alloc();
+  if (code == CURLE_OUT_OF_MEMORY || outOfMemory_) throw std::bad_alloc();
   if (resendRefused_) {
-    return failed(TransportFailure::ConnectionLost,
+    return outcome(TransportFailure::ConnectionLost,
                   "the connection closed before any byte of the answer");
   }
   std::string words = errorWords_[0] != '\0' ? errorWords_ : curl_easy_strerror(code);
   long connectStatus = 0;
-  curl_easy_getinfo(easy_, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
+  curl_easy_getinfo(easy_.get(), CURLINFO_HTTP_CONNECTCODE, &connectStatus);
   if (code != CURLE_OK && connectStatus >= 300) {
-    return failed(TransportFailure::Proxy, words);
+    return outcome(TransportFailure::Proxy, words);
   }
-  curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &outcome.status);
+  curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &outcome_.status);
   if (!settings_.proxy.empty()) {
     // 407 only ever comes from a proxy (to a request in absolute form). A
     // proxy that refuses with 401 or 403 (tinyproxy does) and drops the
     // connection right after is told apart from the service by the drop; a
     // clean 401 or 403 in absolute form cannot be, and counts as the
     // service's.
-    const bool refusal = outcome.status == 401 || outcome.status == 403;
-    if (outcome.status == 407 || (refusal && code != CURLE_OK)) {
-      return failed(TransportFailure::Proxy,
-                    "the proxy answered " + std::to_string(outcome.status) +
-                        (outcome.status == 407 ? " (authentication required)" : " (refused)"));
+    const long status = outcome_.status;
+    const bool refusal = status == 401 || status == 403;
+    if (status == 407 || (refusal && code != CURLE_OK)) {
+      return outcome(TransportFailure::Proxy,
+                    "the proxy answered " + std::to_string(status) +
+                        (status == 407 ? " (authentication required)" : " (refused)"));
     }
   }
   switch (code) {
     case CURLE_OK:
-      outcome.failure = TransportFailure::None;
-      return outcome;
+      return outcome(TransportFailure::None, "");
     case CURLE_COULDNT_RESOLVE_HOST:
-      return failed(TransportFailure::NameNotResolved, words);
+      return outcome(TransportFailure::NameNotResolved, words);
     case CURLE_COULDNT_RESOLVE_PROXY:
     case CURLE_PROXY:
-      return failed(TransportFailure::Proxy, words);
+      return outcome(TransportFailure::Proxy, words);
     case CURLE_COULDNT_CONNECT:
-      return failed(TransportFailure::ConnectRefused, words);
+      return outcome(TransportFailure::ConnectRefused, words);
     case CURLE_OPERATION_TIMEDOUT:
-      return failed(TransportFailure::ConnectTimeout, words);
+      return outcome(TransportFailure::ConnectTimeout, words);
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
     case CURLE_PARTIAL_FILE:
-      return failed(TransportFailure::ConnectionLost, words);
+      return outcome(TransportFailure::ConnectionLost, words);
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
@@ -344,48 +369,40 @@ HttpOutcome CurlTransport::finish(CURLcode code, bool dataTimedOut) {
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_SSL_INVALIDCERTSTATUS:
     case CURLE_SSL_CRL_BADFILE:
-      return failed(TransportFailure::Certificate, words);
+      return outcome(TransportFailure::Certificate, words);
     case CURLE_WRITE_ERROR:
       if (bodyTooLarge_) {
-        return failed(TransportFailure::BodyTooLarge,
+        return outcome(TransportFailure::BodyTooLarge,
                       "the response body is larger than " + std::to_string(kMaxResponseBody) +
                           " bytes");
       }
-      return failed(TransportFailure::Other, words);
+      return outcome(TransportFailure::Other, words);
     default:
-      return failed(TransportFailure::Other, words);
+      return outcome(TransportFailure::Other, words);
   }
-}
-
-// A lookup thread that curl left behind (CURLOPT_QUICK_EXIT) may still run
-// libcurl's code after the SDK and the libraries it brought are unloaded: so
-// libcurl, once loaded, stays mapped for the life of the process.
-void pinCurl() noexcept {
-  Dl_info info{};
-  if (::dladdr(reinterpret_cast<void*>(&curl_easy_init), &info) == 0 || info.dli_fname == nullptr) {
-    return;
-  }
-  // The reference RTLD_NODELETE takes is never given back, on purpose.
-  static_cast<void>(::dlopen(info.dli_fname, RTLD_NOLOAD | RTLD_NODELETE | RTLD_NOW));
 }
 
 }  // namespace
 
-std::unique_ptr<HttpTransport> makeHttpTransport(const TransportSettings& settings, std::string&) {
+std::unique_ptr<HttpTransport> makeHttpTransport(const TransportSettings& settings) {
   return std::make_unique<CurlTransport>(settings);
 }
 
 bool transportTakesProxy(const std::string&, std::string&) { return true; }
 
-bool haveNetworkTransport(std::string&) { return true; }
-
 HttpStackHold::HttpStackHold() {
   std::lock_guard lock(stackMutex);
   if (stackHolds == 0) {
-    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-      throw std::runtime_error("libcurl cannot initialize");
+    if (const CURLcode code = curl_global_init(CURL_GLOBAL_DEFAULT); code != CURLE_OK) {
+      if (code == CURLE_OUT_OF_MEMORY) throw std::bad_alloc();
+      throw std::runtime_error(std::string("libcurl cannot initialize: ") +
+                               curl_easy_strerror(code));
     }
-    pinCurl();
+    // A lookup thread that curl left behind (CURLOPT_QUICK_EXIT) may still
+    // run libcurl's code after the SDK and the libraries it brought are
+    // unloaded: so libcurl, once loaded, stays mapped for the life of the
+    // process.
+    plx::pinModuleAt(reinterpret_cast<const void*>(&curl_easy_init));
   }
   ++stackHolds;
 }

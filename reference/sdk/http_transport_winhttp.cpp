@@ -2,19 +2,20 @@
 // per SDK instance, so the instance keeps its own connection alive between
 // checks. Synchronous calls; the status callback only watches the request's
 // phases (the request about to go out, response data coming in) and is
-// where a certificate path's own verification happens.
+// where a certificate path's own verification happens. A failure is told by
+// what WinHTTP reports: its error code and the phase the request reached.
 #include <windows.h>
 #include <winhttp.h>
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <climits>
 #include <memory>
 #include <new>
 #include <optional>
 #include <stdexcept>
 
+#include "foundation/unique_resource.h"
 #include "reference/sdk/certificate_trust_win32.h"
 #include "reference/sdk/http_transport.h"
 
@@ -46,18 +47,12 @@ std::string narrow(const std::wstring& text) {
 
 int clampMs(std::uint64_t ms) { return static_cast<int>(std::min<std::uint64_t>(ms, INT_MAX)); }
 
-struct InternetHandle {
-  HINTERNET handle = nullptr;
-  InternetHandle() = default;
-  explicit InternetHandle(HINTERNET h) : handle(h) {}
-  ~InternetHandle() { close(); }
-  InternetHandle(const InternetHandle&) = delete;
-  InternetHandle& operator=(const InternetHandle&) = delete;
-  void close() noexcept {
-    if (handle != nullptr) ::WinHttpCloseHandle(handle);
-    handle = nullptr;
-  }
+struct InternetTraits {
+  using Handle = HINTERNET;
+  static Handle invalid() noexcept { return nullptr; }
+  static void close(Handle handle) noexcept { ::WinHttpCloseHandle(handle); }
 };
+using InternetHandle = plx::UniqueResource<InternetTraits>;
 
 // Every WinHTTP error the SDK tells apart, in one table: its name for the
 // log line and the failure it is. A time-out is a connect time-out until the
@@ -207,7 +202,6 @@ class WinHttpTransport final : public HttpTransport {
   bool requestSent_ = false;
   bool certificateRefused_ = false;
   DWORD secureFlags_ = 0;
-  std::chrono::steady_clock::time_point started_{};
   HttpOutcome outcome_;
 };
 
@@ -231,26 +225,26 @@ WinHttpTransport::WinHttpTransport(const TransportSettings& settings) : settings
   // Only the configured proxy, never the system's; loopback goes through it
   // too ("<-loopback>"), since a test's proxy is on loopback.
   if (settings_.proxy.empty()) {
-    session_.handle = ::WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                    WINHTTP_NO_PROXY_BYPASS, 0);
+    session_.reset(::WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                 WINHTTP_NO_PROXY_BYPASS, 0));
   } else {
     proxy_ = proxyParts(settings_.proxy);
-    session_.handle = ::WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NAMED_PROXY,
-                                    proxy_.server.c_str(), L"<-loopback>", 0);
+    session_.reset(::WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy_.server.c_str(),
+                                 L"<-loopback>", 0));
   }
-  if (session_.handle == nullptr) throw std::runtime_error("WinHTTP cannot open a session");
+  if (!session_) throw std::runtime_error("WinHTTP cannot open a session");
   // Redirects are never followed: the API key would travel with them.
   DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-  ::WinHttpSetOption(session_.handle, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
+  ::WinHttpSetOption(session_.get(), WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
   if (::WinHttpSetStatusCallback(
-          session_.handle, &WinHttpTransport::onStatus,
+          session_.get(), &WinHttpTransport::onStatus,
           WINHTTP_CALLBACK_FLAG_SEND_REQUEST | WINHTTP_CALLBACK_FLAG_RECEIVE_RESPONSE |
               WINHTTP_CALLBACK_FLAG_SECURE_FAILURE,
           0) == WINHTTP_INVALID_STATUS_CALLBACK) {
     throw std::runtime_error("WinHTTP refused the status callback");
   }
-  connection_.handle = ::WinHttpConnect(session_.handle, host_.c_str(), port_, 0);
-  if (connection_.handle == nullptr) throw std::runtime_error("WinHTTP cannot make a connection");
+  connection_.reset(::WinHttpConnect(session_.get(), host_.c_str(), port_, 0));
+  if (!connection_) throw std::runtime_error("WinHTTP cannot make a connection");
   if (secure_ && !settings_.certificatePath.empty()) {
     trust_.emplace(settings_.certificatePath, settings_.certificateDirectory);
   }
@@ -287,14 +281,14 @@ void WinHttpTransport::beforeSending(HINTERNET request) {
   DWORD dataMs = static_cast<DWORD>(clampMs(settings_.dataTimeoutMs));
   ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &dataMs, sizeof dataMs);
   if (!trust_) return;
-  PCCERT_CONTEXT server = nullptr;
-  DWORD size = sizeof server;
+  PCCERT_CONTEXT context = nullptr;
+  DWORD size = sizeof context;
   std::string why;
   bool trusted = false;
-  if (::WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &server, &size) &&
-      server != nullptr) {
-    trusted = trust_->verify(server, host_, why);
-    ::CertFreeCertificateContext(server);
+  if (::WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &context, &size) &&
+      context != nullptr) {
+    const Certificate server(context);
+    trusted = trust_->verify(server.get(), host_, why);
   } else {
     why = "the server's certificate is not available";
   }
@@ -309,12 +303,16 @@ void WinHttpTransport::beforeSending(HINTERNET request) {
 
 // The proxy's answer to CONNECT when it refused the tunnel (its 407
 // included), 0 otherwise: WinHTTP keeps that answer as the request's status
-// and then fails the handshake that was never possible. Wine's WinHTTP keeps
-// it too but will not give it before a response came
-// (ERROR_WINHTTP_INCORRECT_HANDLE_STATE); there a handshake through the
-// proxy that fails at once with a channel error and no certificate fault is
-// taken for a refused tunnel (kUnreadableRefusal): TLS never began, as the
-// proxy's HTTP answer is no handshake.
+// and then fails the handshake that was never possible.
+//
+// Wine's WinHTTP (8.0) reports less. It keeps the answer but will not give it
+// before a response came (ERROR_WINHTTP_INCORRECT_HANDLE_STATE), and it
+// reports a refused tunnel, a server certificate it does not trust and a
+// handshake that the time-out cut short alike: a channel error, with no
+// certificate fault and no phase past the connect. So there a channel error
+// through the proxy with no readable answer is taken for a refused tunnel
+// (kUnreadableRefusal), and its words say that it may be the server's TLS.
+// Where the status query answers, as on Windows, this does not apply.
 constexpr DWORD kUnreadableRefusal = ~DWORD{0};
 
 DWORD WinHttpTransport::proxyRefusal(HINTERNET request, DWORD error) const {
@@ -323,10 +321,8 @@ DWORD WinHttpTransport::proxyRefusal(HINTERNET request, DWORD error) const {
   DWORD size = sizeof status;
   if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
-    const bool atOnce = std::chrono::steady_clock::now() - started_ <
-                        std::chrono::milliseconds(settings_.connectTimeoutMs);
     return ::GetLastError() == ERROR_WINHTTP_INCORRECT_HANDLE_STATE &&
-                   error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR && secureFlags_ == 0 && atOnce
+                   error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR && secureFlags_ == 0
                ? kUnreadableRefusal
                : 0;
   }
@@ -347,6 +343,11 @@ HttpOutcome WinHttpTransport::failure(DWORD error) {
   outcome.words += " (" + std::to_string(error) + ")";
   outcome.failure = known != kErrors.end() ? known->failure : TransportFailure::Other;
   if (error == ERROR_WINHTTP_TIMEOUT || error == WSAETIMEDOUT) {
+    // The phase decides: until the request goes out (resolve, connect, the
+    // TLS handshake) the connect time-out ran out, after it the data
+    // time-out. Wine's WinHTTP (8.0) reports a handshake that the time-out
+    // cut short as a channel error instead, as it does a certificate it does
+    // not trust: there that is a TLS failure.
     outcome.failure = requestSent_ ? TransportFailure::DataTimeout : TransportFailure::ConnectTimeout;
     if (requestSent_) {
       outcome.words = "no response data within " + std::to_string(settings_.dataTimeoutMs) + " ms";
@@ -356,16 +357,6 @@ HttpOutcome WinHttpTransport::failure(DWORD error) {
   // failure is the proxy's too.
   if (!settings_.proxy.empty() && error == ERROR_WINHTTP_NAME_NOT_RESOLVED) {
     outcome.failure = TransportFailure::Proxy;
-  }
-  // Wine's WinHTTP reports a handshake that the time-out cut short as a
-  // channel error; a handshake failure that comes only once the connect
-  // time-out has passed is that time-out (a refusal comes at once).
-  if (outcome.failure == TransportFailure::Certificate && !requestSent_ &&
-      std::chrono::steady_clock::now() - started_ >=
-          std::chrono::milliseconds(settings_.connectTimeoutMs)) {
-    outcome.failure = TransportFailure::ConnectTimeout;
-    outcome.words = "the TLS handshake did not end within " +
-                    std::to_string(settings_.connectTimeoutMs) + " ms (" + outcome.words + ")";
   }
   if (outcome.failure == TransportFailure::Certificate && secureFlags_ != 0) {
     std::string flags;
@@ -385,32 +376,31 @@ HttpOutcome WinHttpTransport::post(const HttpRequest& request) {
   requestSent_ = false;
   certificateRefused_ = false;
   secureFlags_ = 0;
-  started_ = std::chrono::steady_clock::now();
 
-  InternetHandle handle(::WinHttpOpenRequest(connection_.handle, L"POST", path_.c_str(), nullptr,
+  InternetHandle handle(::WinHttpOpenRequest(connection_.get(), L"POST", path_.c_str(), nullptr,
                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                              secure_ ? WINHTTP_FLAG_SECURE : 0));
-  if (handle.handle == nullptr) return failure(::GetLastError());
+  if (!handle) return failure(::GetLastError());
   // Resolve, connect and (WinHTTP bounds the handshake by the response's
   // time-out) the TLS handshake take the connect time-out; once the request
   // goes out, the callback gives every wait for data the data time-out.
   const int connectMs = clampMs(settings_.connectTimeoutMs);
   const int dataMs = clampMs(settings_.dataTimeoutMs);
-  ::WinHttpSetTimeouts(handle.handle, connectMs, connectMs, dataMs, dataMs);
+  ::WinHttpSetTimeouts(handle.get(), connectMs, connectMs, dataMs, dataMs);
   DWORD handshakeMs = static_cast<DWORD>(connectMs);
-  ::WinHttpSetOption(handle.handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &handshakeMs,
+  ::WinHttpSetOption(handle.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &handshakeMs,
                      sizeof handshakeMs);
   DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
-  ::WinHttpSetOption(handle.handle, WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects,
+  ::WinHttpSetOption(handle.get(), WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects,
                      sizeof noRedirects);
   if (trust_) {
     // Only the root is left to the SDK's own check: validity, name and the
     // rest of the chain are still the handshake's to refuse.
     DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
-    ::WinHttpSetOption(handle.handle, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
+    ::WinHttpSetOption(handle.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
   }
   if (!proxy_.user.empty()) {
-    ::WinHttpSetCredentials(handle.handle, WINHTTP_AUTH_TARGET_PROXY, WINHTTP_AUTH_SCHEME_BASIC,
+    ::WinHttpSetCredentials(handle.get(), WINHTTP_AUTH_TARGET_PROXY, WINHTTP_AUTH_SCHEME_BASIC,
                             proxy_.user.c_str(), proxy_.password.c_str(), nullptr);
   }
 
@@ -423,30 +413,31 @@ HttpOutcome WinHttpTransport::post(const HttpRequest& request) {
     ~Forget() { body = nullptr; }
   } forget{body_};
 
-  if (!::WinHttpSendRequest(handle.handle, headers.c_str(), static_cast<DWORD>(headers.size()),
+  if (!::WinHttpSendRequest(handle.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
                             body.data(), static_cast<DWORD>(body.size()),
                             static_cast<DWORD>(body.size()), reinterpret_cast<DWORD_PTR>(this))) {
     const DWORD error = ::GetLastError();
     if (certificateRefused_) {
-      handle.handle = nullptr;  // closed by the check
-    } else if (const DWORD refusal = proxyRefusal(handle.handle, error); refusal != 0) {
+      static_cast<void>(handle.release());  // closed by the check
+    } else if (const DWORD refusal = proxyRefusal(handle.get(), error); refusal != 0) {
       HttpOutcome outcome = std::move(outcome_);
       outcome_ = HttpOutcome{};
       outcome.failure = TransportFailure::Proxy;
       outcome.words = refusal == kUnreadableRefusal
-                          ? "the proxy refused the tunnel (no TLS handshake through it: "
-                            "ERROR_WINHTTP_SECURE_CHANNEL_ERROR (12157))"
+                          ? "no TLS handshake through the proxy, which gave no answer to read: "
+                            "it refused the tunnel, or the server's TLS failed "
+                            "(ERROR_WINHTTP_SECURE_CHANNEL_ERROR (12157))"
                           : "the proxy answered " + std::to_string(refusal) + " to CONNECT";
       return outcome;
     }
     return failure(error);
   }
   if (certificateRefused_) {
-    handle.handle = nullptr;
+    static_cast<void>(handle.release());  // closed by the check
     return failure(ERROR_WINHTTP_OPERATION_CANCELLED);
   }
-  if (!::WinHttpReceiveResponse(handle.handle, nullptr)) return failure(::GetLastError());
-  return readResponse(handle.handle);
+  if (!::WinHttpReceiveResponse(handle.get(), nullptr)) return failure(::GetLastError());
+  return readResponse(handle.get());
 }
 
 HttpOutcome WinHttpTransport::readResponse(HINTERNET request) {
@@ -503,11 +494,9 @@ HttpOutcome WinHttpTransport::readResponse(HINTERNET request) {
 
 }  // namespace
 
-std::unique_ptr<HttpTransport> makeHttpTransport(const TransportSettings& settings, std::string&) {
+std::unique_ptr<HttpTransport> makeHttpTransport(const TransportSettings& settings) {
   return std::make_unique<WinHttpTransport>(settings);
 }
-
-bool haveNetworkTransport(std::string&) { return true; }
 
 bool transportTakesProxy(const std::string& proxy, std::string& whyNot) {
   const std::string scheme = schemeOf(proxy);

@@ -36,8 +36,33 @@ constexpr std::uint64_t kLongestAgeSeconds = 10ull * 365 * 24 * 3600;
 
 }  // namespace
 
+std::optional<bool> VerdictTable::find(std::string_view key, Clock::time_point now) {
+  const auto found = entries_.find(key);
+  if (found == entries_.end()) return std::nullopt;
+  if (found->second.expires <= now) {
+    entries_.erase(found);
+    return std::nullopt;
+  }
+  return found->second.falsePositive;
+}
+
+void VerdictTable::store(std::string key, Entry entry, Clock::time_point now) {
+  if (const auto found = entries_.find(key); found != entries_.end()) {
+    found->second = entry;
+    return;
+  }
+  if (entries_.size() >= capacity_ &&
+      std::erase_if(entries_, [&](const auto& item) { return item.second.expires <= now; }) == 0 &&
+      !entries_.empty()) {
+    entries_.erase(std::min_element(
+        entries_.begin(), entries_.end(),
+        [](const auto& a, const auto& b) { return a.second.expires < b.second.expires; }));
+  }
+  entries_.emplace(std::move(key), entry);
+}
+
 VerdictCache::Shard& VerdictCache::shardOf(std::string_view key) {
-  return shards_[KeyHash{}(key) % kShards];
+  return shards_[std::hash<std::string_view>{}(key) % kShards];
 }
 
 std::optional<bool> VerdictCache::find(std::string_view detection, std::string_view hash) {
@@ -51,44 +76,31 @@ std::optional<bool> VerdictCache::find(std::string_view detection, std::string_v
   }
   Shard& shard = shardOf(key);
   std::lock_guard lock(shard.mutex);
-  const auto found = shard.entries.find(key);
-  if (found == shard.entries.end()) return std::nullopt;
-  if (found->second.expires <= Clock::now()) {
-    shard.entries.erase(found);
-    size_.fetch_sub(1, std::memory_order_release);
-    return std::nullopt;
+  const std::size_t before = shard.table.size();
+  const std::optional<bool> verdict = shard.table.find(key, time_.now());
+  if (const std::size_t after = shard.table.size(); after < before) {
+    size_.fetch_sub(before - after, std::memory_order_release);
   }
-  return found->second.falsePositive;
+  return verdict;
 }
 
 void VerdictCache::store(std::string_view detection, std::string_view hash, bool falsePositive,
                          std::uint64_t maxAgeSeconds) {
   if (hash.empty() || maxAgeSeconds == 0) return;
-  const Clock::time_point now = Clock::now();
-  const Entry entry{falsePositive,
-                    now + std::chrono::seconds(std::min(maxAgeSeconds, kLongestAgeSeconds))};
+  const VerdictTable::Clock::time_point now = time_.now();
+  const VerdictTable::Entry entry{
+      falsePositive, now + std::chrono::seconds(std::min(maxAgeSeconds, kLongestAgeSeconds))};
   std::string key = keyOf(detection, hash);
   Shard& shard = shardOf(key);
   std::lock_guard lock(shard.mutex);
-  if (const auto found = shard.entries.find(key); found != shard.entries.end()) {
-    found->second = entry;
-    return;
+  const std::size_t before = shard.table.size();
+  shard.table.store(std::move(key), entry, now);
+  const std::size_t after = shard.table.size();
+  if (after > before) {
+    size_.fetch_add(after - before, std::memory_order_release);
+  } else if (after < before) {
+    size_.fetch_sub(before - after, std::memory_order_release);
   }
-  constexpr std::size_t kShardCapacity = kCapacity / kShards;
-  if (shard.entries.size() >= kShardCapacity) {
-    std::size_t dropped = std::erase_if(shard.entries,
-                                        [&](const auto& item) { return item.second.expires <= now; });
-    if (dropped == 0) {
-      shard.entries.erase(std::min_element(shard.entries.begin(), shard.entries.end(),
-                                           [](const auto& a, const auto& b) {
-                                             return a.second.expires < b.second.expires;
-                                           }));
-      dropped = 1;
-    }
-    size_.fetch_sub(dropped, std::memory_order_release);
-  }
-  shard.entries.emplace(std::move(key), entry);
-  size_.fetch_add(1, std::memory_order_release);
 }
 
 }  // namespace vfpcsdk

@@ -1,11 +1,14 @@
 #include "tests/network/proxy_process.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
 #include <utility>
+
+#include "tests/support/loopback.h"
 
 namespace kesp::test {
 namespace {
@@ -18,9 +21,8 @@ std::string replaced(std::string text, const std::string& from, const std::strin
   return text;
 }
 
-std::filesystem::path fsPath(const std::string& utf8Path) {
-  return std::filesystem::path(std::u8string(utf8Path.begin(), utf8Path.end()));
-}
+// How long the proxy has to listen, and then to end after each signal.
+constexpr auto kProcessBound = std::chrono::seconds(10);
 
 }  // namespace
 
@@ -44,7 +46,7 @@ ProxyProcess ProxyProcess::microsocks() {
 ProxyProcess::ProxyProcess(ProxyProcess&& other) noexcept
     : scratch_(std::move(other.scratch_)),
       log_(std::move(other.log_)),
-      pid_(std::exchange(other.pid_, -1)),
+      process_(std::move(other.process_)),
       port_(other.port_) {}
 
 ProxyProcess::~ProxyProcess() { stop(); }
@@ -54,23 +56,32 @@ void ProxyProcess::start(const std::vector<std::string>& argv, const std::string
   log_ = scratch_->file("proxy.log");
   const std::string config = scratch_->file("proxy.conf");
   for (int attempt = 0; attempt < 5; ++attempt) {
-    port_ = freePort();
+    port_ = closedPort();
     const auto fill = [&](const std::string& text) {
       return replaced(replaced(replaced(text, "{port}", std::to_string(port_)), "{log}",
-                               programPath(log_)),
-                      "{config}", programPath(config));
+                               linuxPathOf(log_)),
+                      "{config}", linuxPathOf(config));
     };
     // Binary: a Linux program reads it, to which a CR would be part of the line.
-    std::ofstream(fsPath(config), std::ios::binary) << fill(configTemplate);
-    std::vector<std::string> arguments;
-    for (const auto& argument : argv) arguments.push_back(fill(argument));
+    std::ofstream(fromUtf8(config), std::ios::binary) << fill(configTemplate);
+    ChildSetup setup;
+    setup.program = argv[0];
+    for (auto argument = argv.begin() + 1; argument != argv.end(); ++argument)
+      setup.arguments.push_back(fill(*argument));
     // microsocks logs to its standard streams, tinyproxy to its log file.
-    spawn(arguments, configTemplate.empty());
+    if (configTemplate.empty()) setup.output = ChildStream::file(log_);
+    setup.error = ChildStream::output();
+    setup.linuxProgram = true;
+    try {
+      process_ = std::make_unique<ChildProcess>(setup);
+    } catch (const std::runtime_error&) {
+      throw std::runtime_error(argv[0] + " cannot be started: is it installed?");
+    }
 
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    const auto deadline = Clock::now() + kProcessBound;
     while (Clock::now() < deadline) {
-      if (accepts(port_)) return;
-      if (!running()) break;  // another port
+      if (acceptsConnection(port_)) return;
+      if (process_->wait(std::chrono::milliseconds(0))) break;  // another port
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     stop();
@@ -78,9 +89,20 @@ void ProxyProcess::start(const std::vector<std::string>& argv, const std::string
   throw std::runtime_error(argv[0] + " does not listen");
 }
 
+void ProxyProcess::stop() {
+  if (process_ == nullptr) return;
+  process_->signal(kTerminate);
+  if (!process_->wait(kProcessBound) && !process_->kill()) {
+    // Called by the destructor: a proxy that outlives the test fails it
+    // rather than ending the test program.
+    ADD_FAILURE() << "the proxy does not end";
+  }
+  process_.reset();
+}
+
 std::vector<std::string> ProxyProcess::logLines() const {
   std::vector<std::string> lines;
-  std::ifstream in(fsPath(log_));
+  std::ifstream in(fromUtf8(log_));
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }

@@ -1,15 +1,15 @@
 // Real proxies from the system's packages, started by a test on loopback:
 // tinyproxy (HTTP, CONNECT, basic authentication) and microsocks (SOCKS5).
 // Each writes its log to a file the test reads; the destructor stops it.
-// The Windows tests start the Linux programs under Wine
-// (proxy_process_win32.cpp); WinHTTP cannot use a SOCKS proxy, so they need
-// no microsocks.
+// The Windows tests start the Linux programs under Wine; WinHTTP cannot use
+// a SOCKS proxy, so they need no microsocks.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/support/child_process.h"
 #include "tests/support/test_paths.h"
 
 namespace kesp::test {
@@ -41,24 +41,12 @@ class ProxyProcess {
   // never listens.
   void start(const std::vector<std::string>& argv, const std::string& configTemplate);
 
-  // The platform's part (proxy_process_posix.cpp, proxy_process_win32.cpp).
-  // A port nothing listens on right now (the system's choice).
-  static int freePort();
-  static bool accepts(int port);
-  // The path as the proxy program reads it (under Wine, the Unix path).
-  static std::string programPath(const std::string& path);
-  // Starts the program; its standard output goes to the log when
-  // outputToLog, and is dropped otherwise.
-  void spawn(const std::vector<std::string>& arguments, bool outputToLog);
-  // Whether the started program still runs.
-  bool running();
   // Stops the program and waits (bounded) for its end; nothing when none runs.
   void stop();
 
   std::unique_ptr<TempDir> scratch_;
   std::string log_;
-  // The proxy's process id (under Wine, the Linux one); -1 when none runs.
-  int pid_ = -1;
+  std::unique_ptr<ChildProcess> process_;
   int port_ = 0;
 };
 

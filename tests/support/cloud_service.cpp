@@ -1,9 +1,9 @@
 #include "tests/support/cloud_service.h"
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
-
-#include "tests/support/cloud_service_process.h"
 
 namespace kesp::test {
 namespace {
@@ -12,6 +12,11 @@ namespace {
 // milliseconds.
 constexpr auto kStartBound = std::chrono::seconds(20);
 constexpr auto kStopBound = std::chrono::seconds(20);
+// After its "stopped:" line or the end of its output the process ends in
+// moments.
+constexpr auto kExitBound = std::chrono::seconds(5);
+// Its output is a file, read as it grows.
+constexpr auto kReadPoll = std::chrono::milliseconds(5);
 
 bool isRequest(const std::string& line) { return line.rfind("request ", 0) == 0; }
 bool isStopped(const std::string& line) { return line.rfind("stopped:", 0) == 0; }
@@ -40,12 +45,17 @@ CloudService::~CloudService() {
 }
 
 void CloudService::start() {
-  process_ = ServiceProcess::start(arguments_);
   {
     std::lock_guard lock(mutex_);
     lines_.clear();
     ended_ = false;
   }
+  process_ = std::make_unique<ChildProcess>(ChildSetup{.program = fpcloudProgram(),
+                                                      .arguments = arguments_,
+                                                      .output = ChildStream::file(scratch_.file("out")),
+                                                      .error = ChildStream::file(scratch_.file("err")),
+                                                      .linuxProgram = true});
+  finishReading_ = false;
   reader_ = std::thread([this] { readOutput(); });
 
   std::unique_lock lock(mutex_);
@@ -53,7 +63,9 @@ void CloudService::start() {
   if (lines_.empty()) {
     lock.unlock();
     stop();
-    throw std::runtime_error("fpcloud printed no URL (see its standard error above)");
+    std::ifstream err(fromUtf8(scratch_.file("err")), std::ios::binary);
+    throw std::runtime_error("fpcloud printed no URL: " +
+                             std::string(std::istreambuf_iterator<char>(err), {}));
   }
   url_ = lines_.front();
   port_ = portOf(url_);
@@ -61,10 +73,25 @@ void CloudService::start() {
 
 void CloudService::readOutput() {
   std::string pending;
+  std::streamoff done = 0;
+  char buffer[4096];
   for (;;) {
-    const std::string got = process_->read();
-    if (got.empty()) break;
-    pending += got;
+    // Whether it has ended is asked first, so that what it wrote before its
+    // end is read before the reading ends.
+    const bool ended = finishReading_ || process_->wait(std::chrono::milliseconds(0));
+    // Opened anew each time: a stream that met the end of the file once does
+    // not see what is written after (the Windows C runtime's).
+    std::ifstream output(fromUtf8(scratch_.file("out")), std::ios::binary);
+    output.seekg(done);
+    output.read(buffer, sizeof buffer);
+    const auto got = output.gcount();
+    done += got;
+    if (got <= 0) {
+      if (ended) break;
+      std::this_thread::sleep_for(kReadPoll);
+      continue;
+    }
+    pending.append(buffer, static_cast<std::size_t>(got));
     std::size_t end;
     std::lock_guard lock(mutex_);
     while ((end = pending.find('\n')) != std::string::npos) {
@@ -122,7 +149,7 @@ std::string CloudService::stoppedLine() const {
 
 std::string CloudService::stop() {
   if (process_ != nullptr) {
-    process_->requestStop();
+    process_->signal(kTerminate);
     bool ending = false;
     {
       std::unique_lock lock(mutex_);
@@ -132,8 +159,11 @@ std::string CloudService::stop() {
     }
     // A service that does not stop is a failure of its own; it must still
     // not outlive the test.
-    exitCode_ = process_->finish(ending);
+    std::optional<int> code = process_->wait(ending ? kExitBound : std::chrono::seconds(0));
+    if (!code) code = process_->kill();
+    exitCode_ = code.value_or(-1);
   }
+  finishReading_ = true;
   if (reader_.joinable()) reader_.join();
   process_.reset();
   return stoppedLine();

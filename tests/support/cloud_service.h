@@ -1,10 +1,9 @@
-// The reference cloud service as a test starts it: bin/fpcloud (beside the
-// test program; for the Windows tests under Wine, the Linux build's, named by
-// the environment variable KESP_NATIVE_FPCLOUD) as a child process on
-// loopback, its output lines collected as they come. The destructor stops it,
-// so no test leaves one behind.
+// The reference cloud service as a test starts it: fpcloud (see
+// fpcloudProgram) as a child process on loopback, its output lines collected
+// as they come. The destructor stops it, so no test leaves one behind.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -15,9 +14,10 @@
 #include <thread>
 #include <vector>
 
-namespace kesp::test {
+#include "tests/support/child_process.h"
+#include "tests/support/test_paths.h"
 
-class ServiceProcess;
+namespace kesp::test {
 
 // The loopback name a TLS service listens on and its URL names. Wine's TLS
 // server policy matches the DNS names of a certificate but not its IP
@@ -34,7 +34,8 @@ class CloudService {
   using Lines = std::vector<std::string>;
 
   // Starts fpcloud with the arguments (--rules and the rest) and waits for
-  // the URL line; throws std::runtime_error when none comes.
+  // the URL line; throws std::runtime_error with its standard error when
+  // none comes.
   explicit CloudService(std::vector<std::string> arguments);
   ~CloudService();
   CloudService(const CloudService&) = delete;
@@ -61,7 +62,8 @@ class CloudService {
   // already stopped.
   std::string stop();
   bool running() const { return process_ != nullptr; }
-  // The exit code of the last run that stopped; -1 for a signal or none.
+  // The exit code of the last run that stopped (128 + the signal for one a
+  // signal ended); -1 when none is known.
   int exitCode() const { return exitCode_; }
 
   // Starts the service again with the same arguments on the same port: the
@@ -76,9 +78,11 @@ class CloudService {
   std::vector<std::string> arguments_;
   std::string url_;
   int port_ = 0;
-  std::unique_ptr<ServiceProcess> process_;
+  TempDir scratch_;  // its standard output and error, a file each
+  std::unique_ptr<ChildProcess> process_;
   int exitCode_ = -1;
   std::thread reader_;
+  std::atomic<bool> finishReading_{false};
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   Lines lines_;       // every line of the current run, the URL first

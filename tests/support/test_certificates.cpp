@@ -31,7 +31,7 @@ class CertificateMaker {
     if (ok) return;
     std::string command = "openssl ";
     for (const auto& argument : arguments) command += argument + " ";
-    std::ifstream in{std::filesystem::path(std::u8string(log.begin(), log.end()))};
+    std::ifstream in{fromUtf8(log)};
     throw std::runtime_error("test certificates: '" + command + "' failed: " +
                              std::string(std::istreambuf_iterator<char>(in), {}));
   }

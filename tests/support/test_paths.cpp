@@ -11,6 +11,10 @@ std::string utf8(const std::filesystem::path& path) {
   return std::string(text.begin(), text.end());
 }
 
+std::filesystem::path fromUtf8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
 TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
@@ -25,7 +29,7 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::file(const std::string& name) const {
-  return utf8(path_ / std::filesystem::path(std::u8string(name.begin(), name.end())));
+  return utf8(path_ / fromUtf8(name));
 }
 
 }  // namespace kesp::test

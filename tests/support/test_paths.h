@@ -10,8 +10,14 @@ namespace kesp::test {
 // The directory of the running test program, as a UTF-8 path.
 std::string executableDirectory();
 
-// The UTF-8 text of a path, as the plug-in's interfaces take it.
+// fpcloud as the tests start it: beside the test program; for the Windows
+// tests under Wine, the Linux build's, named by the environment variable
+// KESP_NATIVE_FPCLOUD (a program of the Linux side, see ChildSetup).
+std::string fpcloudProgram();
+
+// The UTF-8 text of a path, as the plug-in's interfaces take it, and back.
 std::string utf8(const std::filesystem::path& path);
+std::filesystem::path fromUtf8(const std::string& text);
 
 // A fresh empty directory, removed with everything in it on destruction.
 class TempDir {

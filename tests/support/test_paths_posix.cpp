@@ -10,4 +10,6 @@ std::string executableDirectory() {
   return utf8(std::filesystem::read_symlink("/proc/self/exe").parent_path());
 }
 
+std::string fpcloudProgram() { return executableDirectory() + "/fpcloud"; }
+
 }  // namespace kesp::test

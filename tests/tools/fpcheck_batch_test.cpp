@@ -41,7 +41,7 @@ class FpcheckBatch : public ::testing::Test {
  protected:
   FpcheckBatch() : sdk(kRules) {
     toolbar = files.file("toolbar.txt");
-    std::ofstream(std::filesystem::path(std::u8string(toolbar.begin(), toolbar.end())),
+    std::ofstream(fromUtf8(toolbar),
                   std::ios::binary)
         << "toolbar";
   }
@@ -88,7 +88,7 @@ TEST_F(FpcheckBatch, WritesEachResultWhileItsInputIsStillOpen) {
 // input order.
 TEST_F(FpcheckBatch, KeepsInputOrderBeyondItsWindow) {
   const std::string large = files.file("large.bin");
-  std::ofstream(std::filesystem::path(std::u8string(large.begin(), large.end())), std::ios::binary)
+  std::ofstream(fromUtf8(large), std::ios::binary)
       << std::string(64 * 1024, 'x');
   std::string requests;
   constexpr std::size_t kCount = 1500;
@@ -205,7 +205,7 @@ TEST_P(FpcheckBatchInterrupt, FinishesWhatRunsAndSaysItWasInterrupted) {
   // More requests, slow ones (each reads a large file first), then the
   // signal at once: a few may have started, most cannot have.
   const std::string large = files.file("large.bin");
-  std::ofstream(std::filesystem::path(std::u8string(large.begin(), large.end())), std::ios::binary)
+  std::ofstream(fromUtf8(large), std::ios::binary)
       << std::string(4 * 1024 * 1024, 'x');
   std::string more;
   for (std::size_t index = 4; index <= 200; ++index) {

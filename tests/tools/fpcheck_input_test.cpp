@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "foundation/dynamic_library.h"
+#include "tests/support/child_process.h"
 #include "tests/support/test_paths.h"
 #include "tests/tools/reference_sdk_directory.h"
 #include "tests/tools/run_program.h"
@@ -119,58 +120,22 @@ std::vector<Json> jsonLines(const std::string& text) {
   return lines;
 }
 
-std::filesystem::path nativePath(const std::string& utf8Path) {
-  return std::filesystem::path(std::u8string(utf8Path.begin(), utf8Path.end()));
-}
-
-// The SHA-256 that coreutils' sha256sum gives, as the reference.
-#ifdef _WIN32
-// Under Wine, the Linux program itself: Wine starts a program that is not a
-// Windows one natively, in the working directory given, with a file as its
-// standard output. Its process handle is signalled at once, so the file is
-// watched until its line is whole.
+// The SHA-256 that coreutils' sha256sum gives, as the reference (under Wine,
+// the Linux program itself).
 std::string sha256sum(const std::string& directory, const std::string& name) {
   TempDir scratch;
-  const std::wstring outPath = nativePath(scratch.file("out")).wstring();
-  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  const HANDLE out = ::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                   CREATE_ALWAYS, 0, nullptr);
-  std::wstring commandLine = L"Z:\\usr\\bin\\sha256sum \"" + nativePath(name).wstring() + L"\"";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = out;
-  startup.hStdError = out;
-  PROCESS_INFORMATION process{};
-  const BOOL started =
-      ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                       nativePath(directory).wstring().c_str(), &startup, &process);
-  const DWORD error = ::GetLastError();
-  ::CloseHandle(out);
-  EXPECT_TRUE(started) << "error " << error;
-  std::string text;
-  if (started) {
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    for (int tries = 0; tries < 1000 && text.find('\n') == std::string::npos; ++tries) {
-      ::Sleep(10);
-      std::ifstream file(std::filesystem::path(outPath), std::ios::binary);
-      text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    }
-  }
+  ChildProcess child({.program = "sha256sum",
+                      .arguments = {name},
+                      .output = ChildStream::file(scratch.file("out")),
+                      .error = ChildStream::output(),
+                      .workingDirectory = directory,
+                      .linuxProgram = true});
+  EXPECT_EQ(child.wait(std::chrono::seconds(20)), 0);
+  std::ifstream out(fromUtf8(scratch.file("out")), std::ios::binary);
+  const std::string text{std::istreambuf_iterator<char>(out), std::istreambuf_iterator<char>()};
   EXPECT_GE(text.size(), 64u) << "sha256sum " << name << ": " << text;
   return text.substr(0, 64);
 }
-#else
-std::string sha256sum(const std::string& directory, const std::string& name) {
-  ProgramSettings settings;
-  settings.workingDirectory = directory;
-  const ProgramRun run = runProgram("/usr/bin/sha256sum", {name}, settings);
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_GE(run.out.size(), 64u) << run.out;
-  return run.out.substr(0, 64);
-}
-#endif
 
 const char kNotRegular[] = ", not a regular file, and only regular files are read";
 
@@ -178,14 +143,14 @@ class FpcheckInput : public ::testing::Test {
  protected:
   std::string write(const std::string& name, const std::string& bytes) {
     const std::string path = files.file(name);
-    std::ofstream(nativePath(path), std::ios::binary) << bytes;
+    std::ofstream(fromUtf8(path), std::ios::binary) << bytes;
     return path;
   }
 
   // A file of size bytes that holds only a hole, taking no disk space.
   std::string sparse(const std::string& name, std::uintmax_t size) {
     const std::string path = write(name, "");
-    std::filesystem::resize_file(nativePath(path), size);
+    std::filesystem::resize_file(fromUtf8(path), size);
     return path;
   }
 
@@ -345,8 +310,8 @@ TEST_F(FpcheckInput, AFifoOrDeviceIsNeitherReadNorHashed) {
 TEST_F(FpcheckInput, AFileOfFourGibibytesIsHashedInBoundedMemory) {
   constexpr std::uint64_t kSize = (std::uint64_t{4} << 30) + 1;
   const std::string path = sparse("big.bin", kSize - 1);
-  std::ofstream(nativePath(path), std::ios::binary | std::ios::app) << 'z';
-  ASSERT_EQ(std::filesystem::file_size(nativePath(path)), kSize);
+  std::ofstream(fromUtf8(path), std::ios::binary | std::ios::app) << 'z';
+  ASSERT_EQ(std::filesystem::file_size(fromUtf8(path)), kSize);
 
   EVP_MD_CTX* context = EVP_MD_CTX_new();
   ASSERT_EQ(EVP_DigestInit_ex(context, EVP_sha256(), nullptr), 1);
@@ -380,8 +345,8 @@ TEST_F(FpcheckInput, AFileOfFourGibibytesIsHashedInBoundedMemory) {
 class ScannerPipeline : public FpcheckInput {
  protected:
   ScannerPipeline() {
-    std::filesystem::create_directory(nativePath(files.file("scan")));
-    std::filesystem::create_directory(nativePath(files.file("scan/sub: dir")));
+    std::filesystem::create_directory(fromUtf8(files.file("scan")));
+    std::filesystem::create_directory(fromUtf8(files.file("scan/sub: dir")));
     hashed = write("scan/with space: and colon.exe", "dropper payload 2231\n");
     body = write("scan/sub: dir/Ünïcødé ß.dat", "header BODYMARKER-42 trailer\n");
     both = write("scan/both BODYMARKER-42.txt", "xx BODYMARKER-42 dropper payload yy\n");
@@ -420,7 +385,7 @@ TEST_F(ScannerPipeline, ClamscanDetectionsAreChecked) {
     static constexpr char kDigits[] = "0123456789abcdef";
     md5Hex += {kDigits[byte >> 4], kDigits[byte & 15]};
   }
-  std::filesystem::create_directory(nativePath(files.file("db")));
+  std::filesystem::create_directory(fromUtf8(files.file("db")));
   write("db/test.hdb", md5Hex + ":" + std::to_string(content.size()) + ":Test.Dropper.Hash\n");
   write("db/test.ndb", "Test.Body.Marker:0:*:424f44594d41524b45522d3432\n");  // BODYMARKER-42
 

@@ -49,7 +49,7 @@ class Fpcheck : public ::testing::Test {
 
   std::string write(const std::string& name, const std::string& bytes) {
     const std::string path = files.file(name);
-    std::ofstream(std::filesystem::path(std::u8string(path.begin(), path.end())), std::ios::binary)
+    std::ofstream(fromUtf8(path), std::ios::binary)
         << bytes;
     return path;
   }

@@ -7,12 +7,6 @@
 
 namespace kesp::test {
 
-namespace {
-std::filesystem::path fromUtf8(const std::string& text) {
-  return std::filesystem::path(std::u8string(text.begin(), text.end()));
-}
-}  // namespace
-
 std::string builtReferenceSdkDirectory() {
   return plx::joinPath({executableDirectory(), "reference-sdk"});
 }

@@ -1,20 +1,17 @@
 // The reference SDK against a service on loopback, driven through the SDK
-// interface: what the service receives, what each answer becomes, retries,
-// the breaker, the verdict cache and proxy changes on the fly. The service
-// is a cpp-httplib server inside the test that records every request and
-// answers from a script.
+// interface: what the service receives over libcurl, real time-outs,
+// refusals and TLS, the verdict cache's life and proxy changes on the fly.
+// The service is a cpp-httplib server inside the test that records every
+// request and answers from a script. The rules (codes, retries, the breaker,
+// the cache) have tests of their own without a socket: cloud_rules_test.cpp
+// and cloud_client_test.cpp.
 #include <gtest/gtest.h>
-#include <arpa/inet.h>
 #include <httplib.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -28,6 +25,7 @@
 
 #include "fpcsdk/codes.h"
 #include "tests/support/cloud_service.h"
+#include "tests/support/loopback.h"
 #include "tests/support/test_certificates.h"
 #include "tests/tools/reference_sdk_directory.h"
 #include "tests/tools/sdk_object_test.h"
@@ -63,11 +61,11 @@ struct Received {
   int remotePort = 0;
 };
 
-// An HTTP service on 127.0.0.1 that answers from a script (then with the
-// default reply) and records every request.
+// An HTTP service on 127.0.0.1 that answers with the reply it was given and
+// records every request.
 class ScriptedService {
  public:
-  explicit ScriptedService(int port = 0) {
+  ScriptedService() {
     server_.set_keep_alive_max_count(100000);
     // A worker waits this long on an idle kept-alive connection, also when
     // the server stops: keep the end of a test short.
@@ -78,12 +76,7 @@ class ScriptedService {
         std::lock_guard lock(mutex_);
         received_.push_back({request.method, request.path, request.headers, request.body,
                              request.remote_port});
-        if (!script_.empty()) {
-          reply = script_.front();
-          script_.pop_front();
-        } else {
-          reply = default_;
-        }
+        reply = default_;
       }
       if (reply.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.delayMs));
       response.status = reply.status;
@@ -91,8 +84,7 @@ class ScriptedService {
       if (!reply.location.empty()) response.set_header("Location", reply.location);
       response.set_content(reply.body, "application/json");
     });
-    port_ = port == 0 ? server_.bind_to_any_port("127.0.0.1")
-                      : (server_.bind_to_port("127.0.0.1", port) ? port : -1);
+    port_ = server_.bind_to_any_port("127.0.0.1");
     EXPECT_GT(port_, 0);
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     for (int wait = 0; wait < 500 && !server_.is_running(); ++wait) {
@@ -108,10 +100,6 @@ class ScriptedService {
   std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/v1/check"; }
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
 
-  void answer(std::vector<Reply> replies) {
-    std::lock_guard lock(mutex_);
-    script_.assign(replies.begin(), replies.end());
-  }
   void answerAlways(Reply reply) {
     std::lock_guard lock(mutex_);
     default_ = std::move(reply);
@@ -130,24 +118,9 @@ class ScriptedService {
   int port_ = -1;
   std::thread thread_;
   mutable std::mutex mutex_;
-  std::deque<Reply> script_;
   Reply default_;
   std::vector<Received> received_;
 };
-
-// A port on which nothing listens: one the system just gave and took back.
-int closedPort() {
-  const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  const bool bound = ::bind(socket, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-                     ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size) == 0;
-  ::close(socket);
-  EXPECT_TRUE(bound);
-  return ntohs(address.sin_port);
-}
 
 fpcsdk::FPCConfig networkConfig(const std::string& url, std::uint32_t attempts = 1) {
   fpcsdk::FPCConfig config;
@@ -235,23 +208,6 @@ TEST_F(SdkNetwork, PostsTheCheckToTheUrlWithEveryHeaderAndField) {
       << "the path is never sent, the hash in lower case";
 }
 
-TEST_F(SdkNetwork, LeavesOutEmptyTextsAndAbsentFields) {
-  ASSERT_EQ(fpc->initialize(networkConfig(service.url())), Ok);
-  service.answerAlways(reply(200, R"({"falsePositive": false})"));
-  fpcsdk::DetectionInput memory = detection("Worm.Generic");
-  memory.filePath.clear();
-  ASSERT_EQ(check(instance(), memory), Ok);
-  EXPECT_FALSE(falsePositive);
-  const std::vector<Received> received = service.received();
-  ASSERT_EQ(received.size(), 1u);
-  for (const char* name : {"X-Api-Key", "X-Client-Id", "X-Client-Tag"}) {
-    EXPECT_EQ(received[0].headers.count(name), 0u) << name;
-  }
-  EXPECT_EQ(nlohmann::json::parse(received[0].body),
-            nlohmann::json::parse(R"({"detection": "Worm.Generic", "size": 1234,
-                                      "input": "memory", "host": "host-data: test"})"));
-}
-
 TEST_F(SdkNetwork, EachInstanceKeepsOneConnection) {
   ASSERT_EQ(fpc->initialize(networkConfig(service.url())), Ok);
   fpcsdk::FPCInstance& first = instance();
@@ -277,49 +233,19 @@ TEST_F(SdkNetwork, WarnsOfPlainHttpAtInitialize) {
                               "use it for tests on this machine only"});
 }
 
-// --- answers and codes --------------------------------------------------------
+// --- answers ------------------------------------------------------------------
 
-struct StatusCase {
-  Reply reply;
-  std::int32_t code;
-  std::size_t requests;  // with 3 attempts allowed
-  std::string cause;
-};
-
-class SdkNetworkCodes : public SdkNetwork, public ::testing::WithParamInterface<StatusCase> {};
-
-TEST_P(SdkNetworkCodes, EachAnswerHasItsCodeAndOnlyTheRetriedOnesRepeat) {
+// What each answer means is the cloud rules' table (cloud_rules_test.cpp);
+// what libcurl reads of an answer is shown here.
+TEST_F(SdkNetwork, AnAnswerBeyondTheBodyLimitIsRefusedWithoutRetry) {
   ASSERT_EQ(fpc->initialize(networkConfig(service.url(), 3)), Ok);
-  service.answerAlways(GetParam().reply);
-  EXPECT_EQ(check(instance(), detection("Trojan.A")), GetParam().code);
-  EXPECT_FALSE(falsePositive);
-  EXPECT_EQ(service.count(), GetParam().requests);
-  EXPECT_EQ(log.texts(0), std::vector<std::string>{"Check 'Trojan.A' size 1234 failed after " +
-                                                   std::to_string(GetParam().requests) +
-                                                   " attempt(s): " + GetParam().cause});
+  service.answerAlways(reply(200, std::string(64 * 1024 + 1, ' ')));
+  EXPECT_EQ(check(instance(), detection("Trojan.A")), CloudError);
+  EXPECT_EQ(service.count(), 1u);
+  EXPECT_EQ(log.texts(0), std::vector<std::string>{
+                              "Check 'Trojan.A' size 1234 failed after 1 attempt(s): response "
+                              "refused: the response body is larger than 65536 bytes"});
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Statuses, SdkNetworkCodes,
-    ::testing::Values(
-        StatusCase{reply(401), Unauthorized, 1, "HTTP 401 (unauthorized)"},
-        StatusCase{reply(403), Unauthorized, 1, "HTTP 403 (forbidden)"},
-        StatusCase{reply(404), EndpointNotFound, 1, "HTTP 404 (not found)"},
-        StatusCase{reply(408), TimedOut, 1, "HTTP 408 (request time-out)"},
-        StatusCase{reply(413), RequestTooLarge, 1, "HTTP 413 (request too large)"},
-        StatusCase{reply(429), QuotaLimitReached, 1, "HTTP 429 (too many requests)"},
-        StatusCase{reply(400), CloudError, 1, "HTTP 400 (bad request)"},
-        StatusCase{reply(500), CloudError, 1, "HTTP 500 (internal server error)"},
-        StatusCase{reply(502), CloudError, 3, "HTTP 502 (bad gateway)"},
-        StatusCase{reply(503), CloudError, 3, "HTTP 503 (service unavailable)"},
-        StatusCase{reply(504), TimedOut, 3, "HTTP 504 (gateway time-out)"},
-        StatusCase{reply(302, kVerdictTrue, "", 0, "http://127.0.0.1:1/elsewhere"), CloudError, 1,
-                   "HTTP 302 (a redirect, not followed)"},
-        StatusCase{reply(200, "{\"falsePositive\": \"yes\"}"), CloudError, 1,
-                   "HTTP 200 with a body that is not a verdict"},
-        StatusCase{reply(200, "not json"), CloudError, 1, "HTTP 200 with a body that is not a verdict"},
-        StatusCase{reply(200, std::string(64 * 1024 + 1, ' ')), CloudError, 1,
-                   "response refused: the response body is larger than 65536 bytes"}));
 
 TEST_F(SdkNetwork, ARedirectIsNotFollowed) {
   ScriptedService elsewhere;
@@ -327,20 +253,6 @@ TEST_F(SdkNetwork, ARedirectIsNotFollowed) {
   service.answerAlways(reply(307, kVerdictTrue, "", 0, elsewhere.url()));
   EXPECT_EQ(check(instance(), detection("Trojan.A")), CloudError);
   EXPECT_EQ(elsewhere.count(), 0u);
-}
-
-TEST_F(SdkNetwork, RetriesUntilAnAnswerWithinTheAttempts) {
-  ASSERT_EQ(fpc->initialize(networkConfig(service.url(), 3)), Ok);
-  service.answer({reply(503), reply(503)});
-  ASSERT_EQ(check(instance(), detection("Trojan.A")), Ok);
-  EXPECT_TRUE(falsePositive);
-  EXPECT_EQ(service.count(), 3u);
-  EXPECT_EQ(attemptLines(), (std::vector<std::string>{
-                                "Attempt 1 of 3 for 'Trojan.A': HTTP 503 (service unavailable)",
-                                "Attempt 2 of 3 for 'Trojan.A': HTTP 503 (service unavailable)",
-                                "Attempt 3 of 3 for 'Trojan.A': HTTP 200",
-                            }));
-  EXPECT_EQ(log.texts(0), std::vector<std::string>{});
 }
 
 TEST_F(SdkNetwork, ASlowAnswerTimesOutWithinTheBound) {
@@ -370,96 +282,7 @@ TEST_F(SdkNetwork, NothingListeningIsAConnectionErrorAfterEveryAttempt) {
                                  "connection refused: ");
 }
 
-// --- the breaker --------------------------------------------------------------
-
-TEST_F(SdkNetwork, TheBreakerOpensAfterFiveFailedAttemptsAndAnAnswerClosesIt) {
-  const int port = closedPort();
-  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/v1/check";
-  ASSERT_EQ(fpc->initialize(networkConfig(url, 3)), Ok);
-  fpcsdk::FPCInstance& on = instance();
-  EXPECT_EQ(check(on, detection("First")), ConnectionError);   // attempts 1-3
-  EXPECT_EQ(check(on, detection("Second")), ConnectionError);  // 4-5, then refused
-  ASSERT_EQ(log.texts(1).size(), 2u);  // plain HTTP, then the breaker
-  EXPECT_EQ(log.texts(1)[1].rfind("The cloud service at " + url + " is unreachable (connection "
-                                  "refused: ",
-                                  0),
-            0u);
-  EXPECT_NE(log.texts(1)[1].find("): every check fails at once with a connection error for 1000 "
-                                 "ms, then one check probes"),
-            std::string::npos);
-  EXPECT_EQ(attemptLines().size(), 5u);
-  log.clear();
-  const Clock::time_point start = Clock::now();
-  for (int refused = 0; refused < 100; ++refused) {
-    EXPECT_EQ(check(on, detection("Refused")), ConnectionError);
-  }
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500)) << "no network, no waiting";
-  EXPECT_EQ(log.lines(), std::vector<SdkLogLine>{}) << "nothing per refused check";
-
-  // The service comes back; after the cool-off one probe closes the breaker.
-  ScriptedService back(port);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-  ASSERT_EQ(check(on, detection("Probe")), Ok);
-  EXPECT_EQ(log.texts(2), std::vector<std::string>{
-                              "The cloud service at " + url +
-                              ": the breaker is closed (it answers again); checks go to the "
-                              "service again"});
-  EXPECT_EQ(check(on, detection("After")), Ok);
-  EXPECT_EQ(back.count(), 2u);
-}
-
-TEST_F(SdkNetwork, AProxyChangeClosesTheBreaker) {
-  ScriptedService proxy;
-  const std::string url = "http://127.0.0.1:" + std::to_string(closedPort()) + "/v1/check";
-  ASSERT_EQ(fpc->initialize(networkConfig(url, 5)), Ok);
-  fpcsdk::FPCInstance& on = instance();
-  EXPECT_EQ(check(on, detection("First")), ConnectionError);
-  EXPECT_EQ(check(on, detection("Refused")), ConnectionError);
-  EXPECT_EQ(attemptLines().size(), 5u) << "the second check was refused";
-  ASSERT_EQ(fpc->setProxy(proxy.address(), ""), Ok);
-  EXPECT_EQ(log.texts(2).back(), "The cloud service at " + url +
-                                     ": the breaker is closed (the proxy changed); checks go to "
-                                     "the service again");
-  ASSERT_EQ(check(on, detection("Through")), Ok);
-  ASSERT_EQ(proxy.count(), 1u);
-  EXPECT_EQ(proxy.received()[0].target, url) << "an http:// URL goes to the proxy in absolute form";
-}
-
 // --- the verdict cache --------------------------------------------------------
-
-TEST_F(SdkNetwork, KeepsAVerdictForItsMaxAgeWhateverTheHashCase) {
-  ASSERT_EQ(fpc->initialize(networkConfig(service.url())), Ok);
-  service.answerAlways(reply(200, kVerdictTrue, "max-age=1"));
-  fpcsdk::FPCInstance& first = instance();
-  ASSERT_EQ(check(first, detection("Trojan.A", kHash)), Ok);
-  ASSERT_EQ(check(instance(), detection("Trojan.A", kUpperHash)), Ok) << "another instance";
-  EXPECT_TRUE(falsePositive);
-  EXPECT_EQ(service.count(), 1u);
-  ASSERT_EQ(check(first, detection("Trojan.B", kHash)), Ok) << "another detection";
-  ASSERT_EQ(check(first, detection("Trojan.A")), Ok) << "no hash: never kept";
-  ASSERT_EQ(check(first, detection("Trojan.A")), Ok);
-  EXPECT_EQ(service.count(), 4u);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-  ASSERT_EQ(check(first, detection("Trojan.A", kHash)), Ok) << "expired";
-  EXPECT_EQ(service.count(), 5u);
-}
-
-TEST_F(SdkNetwork, KeepsNothingTheServiceDoesNotAllowNorAnyFailure) {
-  ASSERT_EQ(fpc->initialize(networkConfig(service.url())), Ok);
-  fpcsdk::FPCInstance& on = instance();
-  for (const char* header : {"no-store", "max-age=0", ""}) {
-    service.answerAlways(reply(200, kVerdictTrue, header));
-    const std::size_t before = service.count();
-    ASSERT_EQ(check(on, detection("Trojan.A", kHash)), Ok);
-    ASSERT_EQ(check(on, detection("Trojan.A", kHash)), Ok);
-    EXPECT_EQ(service.count(), before + 2) << header;
-  }
-  service.answer({reply(500, kVerdictTrue, "max-age=60")});
-  EXPECT_EQ(check(on, detection("Trojan.B", kHash)), CloudError);
-  service.answerAlways(reply(200, R"({"falsePositive": false})", "max-age=60"));
-  ASSERT_EQ(check(on, detection("Trojan.B", kHash)), Ok);
-  EXPECT_FALSE(falsePositive) << "the failure was not kept";
-}
 
 TEST_F(SdkNetwork, UninitializeDropsTheKeptVerdicts) {
   service.answerAlways(reply(200, kVerdictTrue, "max-age=60"));

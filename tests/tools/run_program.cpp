@@ -1,9 +1,53 @@
 #include "tests/tools/run_program.h"
 
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <utility>
 
 namespace kesp::test {
+
+namespace {
+
+std::string readAll(const std::string& path) {
+  std::ifstream file(fromUtf8(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const ProgramSettings& settings) {
+  TempDir scratch;
+  std::ofstream(fromUtf8(scratch.file("in")), std::ios::binary) << settings.input;
+  ProgramRun run;
+  {
+    ChildProcess child({.program = program,
+                        .arguments = arguments,
+                        .input = ChildStream::file(scratch.file("in")),
+                        .output = ChildStream::file(scratch.file("out")),
+                        .error = settings.terminalStderr ? ChildStream::terminal(scratch.file("err"))
+                                                         : ChildStream::file(scratch.file("err")),
+                        .workingDirectory = settings.workingDirectory});
+    std::optional<int> exitCode;
+    while (!(exitCode = child.wait(std::chrono::seconds(1)))) {
+    }
+    run.exitCode = *exitCode;
+  }
+  run.out = readAll(scratch.file("out"));
+  run.err = readAll(scratch.file("err"));
+  return run;
+}
+
+RunningProgram::RunningProgram(const std::string& program, const std::vector<std::string>& arguments,
+                               Settings settings) {
+  child_ = std::make_unique<ChildProcess>(ChildSetup{.program = program,
+                                                    .arguments = arguments,
+                                                    .input = ChildStream::pipe(),
+                                                    .output = ChildStream::pipe(),
+                                                    .error = ChildStream::file(scratch_.file("err")),
+                                                    .ignoreBrokenPipe = settings.ignoreBrokenPipe});
+}
 
 std::optional<std::string> RunningProgram::readLine(std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -18,7 +62,7 @@ std::optional<std::string> RunningProgram::readLine(std::chrono::milliseconds ti
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (outputEnded_ || left.count() <= 0) return std::nullopt;
-    outputEnded_ = !readSome(left);
+    outputEnded_ = !child_->read(buffer_, left);
   }
 }
 
@@ -28,10 +72,17 @@ std::string RunningProgram::readRest(std::chrono::milliseconds timeout) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (outputEnded_ || left.count() <= 0) break;
-    outputEnded_ = !readSome(left);
+    outputEnded_ = !child_->read(buffer_, left);
   }
   return std::exchange(buffer_, std::string());
 }
+
+void RunningProgram::closeOutput() {
+  child_->closeOutput();
+  outputEnded_ = true;
+}
+
+std::string RunningProgram::err() const { return readAll(scratch_.file("err")); }
 
 std::vector<std::string> linesOf(const std::string& text) {
   std::vector<std::string> lines;

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/child_process.h"
+#include "tests/support/test_paths.h"
+
 namespace kesp::test {
 
 struct ProgramRun {
@@ -22,6 +25,7 @@ struct ProgramSettings {
   bool terminalStderr = false;   // standard error on a terminal (see canGiveTerminal)
 };
 
+// Runs the program to its end.
 ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
                       const ProgramSettings& settings = {});
 
@@ -30,9 +34,7 @@ ProgramRun runProgram(const std::string& program, const std::vector<std::string>
 class RunningProgram {
  public:
   struct Settings {
-    // POSIX: the program starts with SIGPIPE ignored, as under some shells
-    // and services; a write to a closed pipe then fails instead of ending
-    // it. (Windows has no SIGPIPE: there it always fails.)
+    // See ChildSetup::ignoreBrokenPipe.
     bool ignoreBrokenPipe = false;
   };
 
@@ -40,14 +42,10 @@ class RunningProgram {
                  Settings settings);
   RunningProgram(const std::string& program, const std::vector<std::string>& arguments)
       : RunningProgram(program, arguments, Settings{}) {}
-  // Kills the program if it still runs, and waits for it.
-  ~RunningProgram();
-  RunningProgram(const RunningProgram&) = delete;
-  RunningProgram& operator=(const RunningProgram&) = delete;
 
   // Writes to its standard input; false once the program no longer reads it.
-  bool write(const std::string& text);
-  void closeInput();
+  bool write(const std::string& text) { return child_->write(text); }
+  void closeInput() { child_->closeInput(); }
   // The next whole line of standard output without its line end; nothing if
   // none came within the time-out or the output ended first.
   std::optional<std::string> readLine(std::chrono::milliseconds timeout);
@@ -55,31 +53,20 @@ class RunningProgram {
   std::string readRest(std::chrono::milliseconds timeout);
   void closeOutput();
   // POSIX only: sends the signal.
-  void sendSignal(int signal);
+  void sendSignal(int signal) { child_->signal(signal); }
   // The exit code (128 + the signal for a program a signal ended), or nothing
   // while it still runs at the time-out.
-  std::optional<int> wait(std::chrono::milliseconds timeout);
+  std::optional<int> wait(std::chrono::milliseconds timeout) { return child_->wait(timeout); }
   // Standard error, whole once the program has ended.
   std::string err() const;
 
-  struct Process;
-
  private:
-  // Appends what standard output has within the time-out to buffer_; false
-  // once it has ended.
-  bool readSome(std::chrono::milliseconds timeout);
-
-  std::unique_ptr<Process> process_;
+  TempDir scratch_;
+  // Killed, if it still runs, when the program goes.
+  std::unique_ptr<ChildProcess> child_;
   std::string buffer_;  // read from standard output, not yet a whole line
   bool outputEnded_ = false;
 };
-
-// Whether runProgram can put standard error on a terminal here: on POSIX
-// through a pseudo-terminal; not on Windows.
-bool canGiveTerminal();
-
-// A program's file name: "name" on POSIX, "name.exe" on Windows.
-std::string programFileName(const std::string& name);
 
 // The lines of a text, without their line ends.
 std::vector<std::string> linesOf(const std::string& text);

@@ -1,11 +1,14 @@
-// A listening TCP socket on loopback that never accepts: the system
-// completes the TCP handshake, and nothing ever answers the TLS one.
+// TCP on loopback for the network tests: a port nothing listens on, whether
+// a port accepts a connection, and a listener that never answers.
+// loopback_posix.cpp and loopback_win32.cpp hold the socket calls.
 #pragma once
 
 #include <cstdint>
 
 namespace kesp::test {
 
+// A listening TCP socket on loopback that never accepts: the system
+// completes the TCP handshake, and nothing ever answers the TLS one.
 class SilentListener {
  public:
   SilentListener();
@@ -24,5 +27,8 @@ inline int closedPort() {
   SilentListener taken;
   return taken.port();
 }
+
+// Whether something on loopback accepts a connection to the port.
+bool acceptsConnection(int port);
 
 }  // namespace kesp::test
