@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "fpcsdk/codes.h"
 #include "reference/sdk/cloud_client.h"
-#include "reference/sdk/sdk_codes.h"
 #include "tests/tools/scripted_cloud.h"
 #include "tests/tools/sdk_log_recorder.h"
 

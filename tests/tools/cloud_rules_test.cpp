@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "fpcsdk/codes.h"
 #include "reference/sdk/cloud_protocol.h"
-#include "reference/sdk/sdk_codes.h"
 #include "reference/sdk/verdict_cache.h"
 #include "tests/tools/scripted_cloud.h"
 
