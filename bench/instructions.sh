@@ -16,6 +16,8 @@
 #   memory-check, file-check    one check through the loaded plug-in library
 #                               (bench/count_checks.cpp) with the benchmark SDK
 #                               that answers at once: the plug-in's own work
+#   memory-check-checked        memory-check through the checked build
+#                               (libvfpcchecker_checked.so)
 #   memory-check-reference-sdk, the same with the reference SDK deciding
 #   file-check-reference-sdk    offline from its rules (file:vfpcsdk.rules)
 #   batch-request               one request of fpcheck batch --jobs 1, offline
@@ -45,7 +47,7 @@ command -v valgrind >/dev/null || { echo "instructions.sh: needs valgrind (apt-g
 
 echo "== Building Release (-O2) into $build: the plug-in, the SDKs, fpcheck, kesp_count_checks"
 cmake --preset bench -B "$build" -DKESP_BUILD_TOOLS=ON -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" >/dev/null
-cmake --build "$build" -j2 --target kesp_count_checks reference_sdk fpcheck >/dev/null
+cmake --build "$build" -j2 --target kesp_count_checks vfpcchecker_checked reference_sdk fpcheck >/dev/null
 
 # The runs see the same paths, of the same length, wherever the build lies:
 # path lengths move strings and the stack, and with them the instructions of
@@ -54,18 +56,20 @@ cmake --build "$build" -j2 --target kesp_count_checks reference_sdk fpcheck >/de
 work=$(mktemp -d /tmp/kesp-instructions.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/bin/bench-sdk"
-cp "$build/bin/libvfpcchecker.so" "$build/bin/kesp_count_checks" "$build/bin/fpcheck" "$work/bin/"
+cp "$build/bin/libvfpcchecker.so" "$build/bin/libvfpcchecker_checked.so" "$build/bin/kesp_count_checks" "$build/bin/fpcheck" "$work/bin/"
 cp -r "$build/bin/bench-sdk/instant" "$work/bin/bench-sdk/"
 cp -r "$build/bin/reference-sdk" "$work/bin/"
 cp examples/files/invoice.txt "$work/"
 
 # instructions FILE PROGRAM ARGUMENTS...: all user-space instructions of one
-# run of the program, its standard input from FILE.
+# run of the program, its standard input from FILE; run_env holds further
+# NAME=value settings of its environment.
+run_env=()
 instructions() {
   local input=$1
   shift
   if ! (cd "$work" && env -i PATH=/usr/bin:/bin LC_ALL=C HOME="$work" TMPDIR="$work" \
-      valgrind --quiet --tool=callgrind --callgrind-out-file="$work/callgrind.out" "$@" \
+      ${run_env[@]+"${run_env[@]}"} valgrind --quiet --tool=callgrind --callgrind-out-file="$work/callgrind.out" "$@" \
       <"$input" >"$work/run.out" 2>"$work/run.err"); then
     echo "instructions.sh: this run failed: $*" >&2
     cat "$work/run.err" >&2
@@ -116,6 +120,10 @@ sdk_reference=$work/bin/reference-sdk
 echo "== Counting (name, instructions per operation)"
 per_operation memory-check 5000 1 bin/kesp_count_checks memory @N@ "$sdk_instant"
 per_operation file-check 5000 1 bin/kesp_count_checks file @N@ "$sdk_instant"
+# The checked build, which must cost at most twice the release library.
+run_env=(KESP_BENCH_PLUGIN=vfpcchecker_checked)
+per_operation memory-check-checked 5000 1 bin/kesp_count_checks memory @N@ "$sdk_instant"
+run_env=()
 per_operation memory-check-reference-sdk 5000 1 \
   bin/kesp_count_checks memory @N@ "$sdk_reference" file:vfpcsdk.rules
 per_operation file-check-reference-sdk 5000 1 \
