@@ -142,12 +142,23 @@ Status VfpcSdkLoader::load(const SdkLoadParameters& parameters) {
   plx::ScopeGuard releaseLibrary([this] { library_.reset(); });
   Status status = Status::Error;
   try {
+    logLoadedLibrary();
     status = createConfiguredSdk(parameters);
   } catch (...) {
     rethrowAsOwnException();
   }
   if (status == Status::Success) releaseLibrary.dismiss();
   return status;
+}
+
+void VfpcSdkLoader::logLoadedLibrary() const {
+  // Which SDK file a host runs is the first question of a support case.
+  // Reading the file's version costs file system calls: only when the host
+  // keeps information lines.
+  if (!log_.isEnabled(plx::LogInfo)) return;
+  const plx::LibraryFile file = library_->file();
+  log_.format(plx::LogInfo, "Loaded VFPC SDK library '%s': %s", file.path.c_str(),
+              file.identity.c_str());
 }
 
 Status VfpcSdkLoader::createConfiguredSdk(const SdkLoadParameters& parameters) {
