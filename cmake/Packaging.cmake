@@ -56,17 +56,23 @@ foreach(program fpcheck fpcloud)
   endif()
 endforeach()
 
-# The PDB of each Windows binary, beside it (lld writes <name>.pdb beside the
-# binary it links; the binary's CodeView record names it by that file name).
-if(KESP_WINDOWS_PDB)
+# A PDB for each Windows binary, beside it. GNU ld writes it at link time
+# and puts a CodeView record naming it into the binary's debug directory, so
+# that WinDbg, Visual Studio and Windows Error Reporting find it on their
+# symbol path: the binary's public functions by name. (GCC emits no CodeView
+# line tables; the DWARF file beside each binary keeps the lines.) The PDB is
+# named without a directory, so no build path goes into the binary; the
+# linker writes it into the target's build folder.
+if(WIN32)
   foreach(target vfpcchecker reference_sdk fpcheck)
     if(TARGET ${target})
       set(destination bin)
       if(target STREQUAL reference_sdk)
         set(destination bin/reference-sdk)
       endif()
-      install(FILES $<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.pdb
-              DESTINATION ${destination})
+      target_link_options(${target} PRIVATE "LINKER:--pdb=$<TARGET_FILE_BASE_NAME:${target}>.pdb")
+      get_target_property(folder ${target} BINARY_DIR)
+      install(FILES ${folder}/$<TARGET_FILE_BASE_NAME:${target}>.pdb DESTINATION ${destination})
     endif()
   endforeach()
 endif()

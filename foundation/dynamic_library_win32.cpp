@@ -2,6 +2,7 @@
 // version resource.
 #include <windows.h>
 
+#include <initializer_list>
 #include <memory>
 #include <string_view>
 #include <vector>
