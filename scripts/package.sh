@@ -78,11 +78,17 @@ sums_cert=${KESP_SUMS_CERT:-${KESP_SIGN_CERT:-}}
 sums_pass=${KESP_SUMS_PASS:-${KESP_SIGN_PASS:-}}
 rm -f "$out/SHA256SUMS.sig"
 if [ -n "$sums_key" ] && [ -n "$sums_cert" ]; then
-  pass=()
-  [ -z "$sums_pass" ] || pass=(-passin "env:KESP_PACKAGE_SUMS_PASS")
+  options=()
+  [ -z "$sums_pass" ] || options+=(-passin "env:KESP_PACKAGE_SUMS_PASS")
+  # The chain's other certificates (after the signer's own) go with the
+  # signature, so that a verifier needs only the root.
+  chain=$(mktemp "${TMPDIR:-/tmp}/vfpc-chain.XXXXXX")
+  awk '/-----BEGIN CERTIFICATE-----/ { n++ } n > 1' "$sums_cert" > "$chain"
+  [ ! -s "$chain" ] || options+=(-certfile "$chain")
   KESP_PACKAGE_SUMS_PASS=$sums_pass openssl cms -sign -binary -md sha256 -in "$out/SHA256SUMS" \
-    -signer "$sums_cert" -certfile "$sums_cert" -inkey "$sums_key" "${pass[@]}" \
-    -outform PEM -out "$out/SHA256SUMS.sig"
+    -signer "$sums_cert" -inkey "$sums_key" "${options[@]}" \
+    -outform PEM -out "$out/SHA256SUMS.sig" || { rm -f "$chain"; exit 1; }
+  rm -f "$chain"
   echo "package.sh: signed $out/SHA256SUMS with $sums_cert: $out/SHA256SUMS.sig"
 else
   echo "package.sh: no key for the checksums (KESP_SUMS_KEY and KESP_SUMS_CERT, or the signing" \
