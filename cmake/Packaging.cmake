@@ -1,25 +1,28 @@
 # What a host vendor receives: the contract's headers, the plug-in library,
-# the reference checker SDK with its example rules, fpcheck, the guides, the
-# host example and a CMake package configuration, laid out by cmake --install
-# and archived by CPack (.tar.gz for Linux, .zip for Windows).
+# the reference checker SDK with its example rules, fpcheck, fpcloud (Linux),
+# the guides, the host example and a CMake package configuration, laid out by
+# cmake --install and archived by CPack (.tar.gz for Linux, .zip for Windows)
+# under one top folder, vfpcchecker-<version>-<platform>/.
 #
 # Layout under the prefix (the same on both platforms, so that fpcheck finds
 # the plug-in beside itself, as in the build tree):
+#   README.md                       the package's README (packaging/README.md)
 #   include/kesp/                   the host interface
 #   include/fpcsdk/                 the checker SDK interface
-#   bin/                            the plug-in library, fpcheck, fpcsdk-conform
+#   bin/                            the plug-in library and its checked build,
+#                                   fpcheck, fpcsdk-conform, fpcloud (Linux)
 #   bin/reference-sdk/              the reference SDK and vfpcsdk.rules
 #   lib/cmake/VfpcChecker/          find_package(VfpcChecker 2.1 CONFIG)
-#   share/doc/vfpcchecker/          the package's README, CHANGELOG.md,
-#                                   THIRD-PARTY-NOTICES, the guides
-#   share/vfpcchecker/examples/     the host example, the SDK example and the
-#                                   example files
+#   share/doc/vfpcchecker/          CHANGELOG.md, THIRD-PARTY-NOTICES, the guides
+#   share/vfpcchecker/examples/     the host example, the SDK example, the
+#                                   example files and requests
 #   SHA256SUMS                      every file above, after stripping and signing
 #
 # Binaries are stripped on install; their debug information stays beside them
-# (<file>.debug, linked by .gnu_debuglink). Windows binaries are signed when
-# KESP_SIGN_KEY and KESP_SIGN_CERT name a key and a certificate at install
-# time (see cmake/FinishBinaries.cmake).
+# (<file>.debug, linked by .gnu_debuglink), and each Windows binary has its
+# PDB beside it (<file>.pdb, named by the binary's CodeView record). Windows
+# binaries are signed when KESP_SIGN_KEY and KESP_SIGN_CERT name a key and a
+# certificate at install time (see cmake/FinishBinaries.cmake).
 include(CMakePackageConfigHelpers)
 
 set(KESP_CONFIG_DESTINATION lib/cmake/VfpcChecker)
@@ -41,13 +44,43 @@ if(TARGET reference_sdk)
   install(FILES ${PROJECT_SOURCE_DIR}/examples/vfpcsdk.rules DESTINATION bin/reference-sdk)
   list(APPEND KESP_FINISH_FILES bin/reference-sdk/$<TARGET_FILE_NAME:reference_sdk>)
 endif()
-if(TARGET fpcheck)
-  install(PROGRAMS $<TARGET_FILE:fpcheck> DESTINATION bin)
-  list(APPEND KESP_FINISH_FILES bin/$<TARGET_FILE_NAME:fpcheck>)
-endif()
-if(TARGET fpcsdk-conform)
-  install(PROGRAMS $<TARGET_FILE:fpcsdk-conform> DESTINATION bin)
-  list(APPEND KESP_FINISH_FILES bin/$<TARGET_FILE_NAME:fpcsdk-conform>)
+# The programs beside the plug-in: fpcheck, the SDK builder's kit, and fpcloud, the reference cloud service, is
+# built on Linux only: its server library and TLS come from Linux packages.
+foreach(program fpcheck fpcsdk-conform fpcloud)
+  if(TARGET ${program})
+    install(PROGRAMS $<TARGET_FILE:${program}> DESTINATION bin)
+    list(APPEND KESP_FINISH_FILES bin/$<TARGET_FILE_NAME:${program}>)
+    if(NOT WIN32)
+      # They must run wherever the plug-in runs, on a C++ runtime as old as
+      # GCC 11's: their one call that GCC 12 gives a newer symbol version is
+      # sent to its old version (tools/glibcxx_compat_posix.cpp). In every
+      # build, so that the tests run the programs as they ship.
+      target_sources(${program} PRIVATE ${PROJECT_SOURCE_DIR}/tools/glibcxx_compat_posix.cpp)
+      target_link_options(${program} PRIVATE
+        "LINKER:--wrap=_ZNSt18condition_variable4waitERSt11unique_lockISt5mutexE")
+    endif()
+  endif()
+endforeach()
+
+# A PDB for each Windows binary, beside it. GNU ld writes it at link time
+# and puts a CodeView record naming it into the binary's debug directory, so
+# that WinDbg, Visual Studio and Windows Error Reporting find it on their
+# symbol path: the binary's public functions by name. (GCC emits no CodeView
+# line tables; the DWARF file beside each binary keeps the lines.) The PDB is
+# named without a directory, so no build path goes into the binary; the
+# linker writes it into the target's build folder.
+if(WIN32)
+  foreach(target vfpcchecker vfpcchecker_checked reference_sdk fpcheck fpcsdk-conform)
+    if(TARGET ${target})
+      set(destination bin)
+      if(target STREQUAL reference_sdk)
+        set(destination bin/reference-sdk)
+      endif()
+      target_link_options(${target} PRIVATE "LINKER:--pdb=$<TARGET_FILE_BASE_NAME:${target}>.pdb")
+      get_target_property(folder ${target} BINARY_DIR)
+      install(FILES ${folder}/$<TARGET_FILE_BASE_NAME:${target}>.pdb DESTINATION ${destination})
+    endif()
+  endforeach()
 endif()
 
 # Split debug information, strip, sign.
@@ -66,21 +99,22 @@ install(CODE "
   set(KESP_SIGN_DESCRIPTION \"Velnor FP Checker ${PROJECT_VERSION}\")")
 install(SCRIPT ${PROJECT_SOURCE_DIR}/cmake/FinishBinaries.cmake)
 
-# The package's own README (the source tree's speaks of scripts, presets and
-# tests that are not shipped), the change log, the notices, the guides.
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/README.md
-              ${PROJECT_SOURCE_DIR}/packaging/THIRD-PARTY-NOTICES
+# The package's own README at the top (the source tree's speaks of scripts,
+# presets and tests that are not shipped), the change log, the notices and
+# the guides. docs/README.md describes the source folder, and BENCHMARKS.md
+# how the source tree measures itself: neither is for the package.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/README.md DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/THIRD-PARTY-NOTICES
               ${PROJECT_SOURCE_DIR}/CHANGELOG.md
         DESTINATION ${KESP_DOC_DESTINATION})
-# docs/README.md describes the source folder and would overwrite the
-# package's README above.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${KESP_DOC_DESTINATION}
-        FILES_MATCHING PATTERN "*.md" PATTERN "README.md" EXCLUDE)
+        FILES_MATCHING PATTERN "*.md" PATTERN "README.md" EXCLUDE PATTERN "BENCHMARKS.md" EXCLUDE)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/host ${PROJECT_SOURCE_DIR}/examples/files
         DESTINATION ${KESP_EXAMPLES_DESTINATION})
 # The SDK builder's: the minimal SDK and the reference SDK's known answers.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/sdk DESTINATION ${KESP_EXAMPLES_DESTINATION})
 install(FILES ${PROJECT_SOURCE_DIR}/examples/reference-cases.jsonl
+              ${PROJECT_SOURCE_DIR}/examples/requests.jsonl
         DESTINATION ${KESP_EXAMPLES_DESTINATION})
 
 # The package configuration: an interface target with the include directory,
@@ -134,7 +168,8 @@ install(CODE "
   file(WRITE \"\${sums}\" \"\${text}\")
   list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${sums}\")")
 
-# CPack: one archive per platform, unpacked straight into a prefix.
+# CPack: one archive per platform, which unpacks into one folder named for
+# the package, its version and platform: that folder is the prefix.
 set(CPACK_PACKAGE_NAME vfpcchecker)
 set(CPACK_PACKAGE_VENDOR Velnor)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Velnor FP Checker plug-in for the host scanning framework")
@@ -147,6 +182,6 @@ else()
   set(CPACK_SYSTEM_NAME linux-x86_64)
 endif()
 set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 set(CPACK_SOURCE_GENERATOR "")
 include(CPack)

@@ -9,6 +9,19 @@
 
 namespace plx {
 
+// The file a loaded library came from, as a support case needs it named.
+struct LibraryFile {
+  // The full path of the loaded file (UTF-8); empty when the system does not
+  // tell it.
+  std::string path;
+  // What identifies the build, then the file's size and modification time:
+  // "file version 2.1.0.29, 301056 bytes, modified 2025-03-04 05:06:07 UTC".
+  // The first part is what the file carries: its version resource on
+  // Windows ("file version ..." or "no file version"), its GNU build id on
+  // ELF systems ("build id 0123abcd..." or "no build id").
+  std::string identity;
+};
+
 struct LibraryTraits {
   using Handle = void*;
   static Handle invalid() noexcept { return nullptr; }
@@ -44,6 +57,10 @@ class DynamicLibrary {
   // the process. For when code of the library may still run.
   void keepLoaded() noexcept { (void)handle_.release(); }
 
+  // The loaded file and what identifies it. Reads the file's metadata; only
+  // memory exhaustion is thrown, whatever cannot be read is said so.
+  LibraryFile file() const;
+
   template <class Function>
   Function getFunction(const char* name) const {
     return reinterpret_cast<Function>(getSymbol(name));
@@ -69,6 +86,10 @@ void* findSymbol(void* handle, const char* name) noexcept;
 // Appends the reason of the last failed openLibrary or findSymbol on this
 // thread: the system error code on Windows, the dlerror() text elsewhere.
 void describeLoadFailure(std::string& message);
+// The full path of the loaded module, or empty.
+std::string loadedFilePath(void* handle);
+// What the loaded file carries to identify its build (see LibraryFile).
+std::string carriedIdentity(void* handle, const std::string& path);
 char pathSeparator() noexcept;
 const char* sharedLibraryPrefix() noexcept;
 const char* sharedLibrarySuffix() noexcept;

@@ -14,12 +14,18 @@ bool isTextOption(std::uint32_t id) noexcept {
 }
 
 namespace {
-// Whether a stored type can be read as the kind of its id. Types 5 and above
-// have refusals of their own, in the conversion.
+// Whether a stored type can be read as the kind of its id. No option takes
+// custom data (type 5); types 6 and above have a refusal of their own, in
+// the conversion.
 bool typeFitsOption(std::uint32_t id, std::uint32_t type) noexcept {
-  if (type > GenericDataString) return true;
+  if (type > GenericDataCustom) return true;
   if (isTextOption(id)) return type == GenericDataString;
   return type >= GenericDataInt1 && type <= GenericDataInt3;
+}
+
+// What an option takes, for the refusal of a value that does not fit.
+const char* takenTypes(std::uint32_t id) noexcept {
+  return isTextOption(id) ? "text (type 4)" : "a number (type 1, 2 or 3)";
 }
 }  // namespace
 
@@ -74,8 +80,9 @@ Status VFPCCheckerConfig::storeOption(const GenericData& option) {
   // would otherwise be read as a pointer.
   if (!typeFitsOption(option.id, option.type)) {
     log_.format(plx::LogError,
-                "Invalid configuration: custom option id '%u' does not take values of type '%u'",
-                option.id, option.type);
+                "Invalid configuration: custom option id '%u' does not take values of type "
+                "'%u'; it takes %s",
+                option.id, option.type, takenTypes(option.id));
     return Status::Error;
   }
 

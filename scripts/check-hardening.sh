@@ -22,6 +22,10 @@
 #     so nothing in it can show the setting).
 # Windows (PE), each binary:
 #   stripped, with a .gnu_debuglink naming <file>.debug beside it;
+#   a CodeView record in its debug directory that names <file>.pdb by file
+#     name only (no build path), and that PDB beside it with the record's
+#     GUID and age and the binary's public symbols, among them the function
+#     given (llvm-readobj-14 --coff-debug-directory, llvm-pdbutil-14);
 #   DllCharacteristics DYNAMIC_BASE, HIGH_ENTROPY_VA and NX_COMPAT;
 #   no section both writable and executable;
 #   stack protector: __stack_chk_fail and __stack_chk_guard linked in (libssp),
@@ -135,8 +139,46 @@ check_elf() {
   fi
 }
 
+# The record's GUID as the PDB tools print it: the first three fields of the
+# 16 bytes are little-endian.
+record_guid() {
+  sed -n 's/^ *PDBGUID: (\(.*\))$/\1/p' | awk '{
+    printf "{%s%s%s%s-%s%s-%s%s-%s%s-%s%s%s%s%s%s}\n", $4, $3, $2, $1, $6, $5, $8, $7,
+           $9, $10, $11, $12, $13, $14, $15, $16 }'
+}
+
+check_codeview() {
+  local file=$1 pdb=${1%.*}.pdb record name guid age summary
+  record=$("$READOBJ" --coff-debug-directory "$file")
+  name=$(sed -n 's/^ *PDBFileName: //p' <<<"$record")
+  if [ "$name" != "$(basename "$pdb")" ]; then
+    fail "CodeView record: names '${name:-nothing}', not '$(basename "$pdb")' alone"
+    return
+  fi
+  pass "CodeView record names $name, without a build path"
+  if [ ! -s "$pdb" ]; then
+    fail "PDB: $pdb is missing"
+    return
+  fi
+  guid=$(record_guid <<<"$record")
+  age=$(sed -n 's/^ *PDBAge: //p' <<<"$record")
+  summary=$("$PDBUTIL" dump -summary "$pdb")
+  if grep -qiF "GUID: $guid" <<<"$summary" && grep -qE "^ *Age: $age\$" <<<"$summary"; then
+    pass "PDB beside it matches the record (GUID $guid, age $age)"
+  else
+    fail "PDB: $pdb is not the one the record names (GUID $guid, age $age)"
+  fi
+  local publics
+  publics=$("$PDBUTIL" dump -publics "$pdb")
+  if grep -qE "S_PUB32 .*\`$2\`\$" <<<"$publics"; then
+    pass "PDB holds $(grep -c S_PUB32 <<<"$publics") public symbols, $2 among them"
+  else
+    fail "PDB: no public symbol $2"
+  fi
+}
+
 check_pe() {
-  local file=$1 fortify=$2 headers sections symbols units
+  local file=$1 fortify=$2 function=$3 headers sections symbols units
   local debug=$file.debug
   headers=$("$OBJDUMP" -p "$file")
   sections=$("$OBJDUMP" -h "$file")
@@ -146,6 +188,7 @@ check_pe() {
     pass "stripped"
   fi
   check_debug_link "$file"
+  check_codeview "$file" "$function"
   local flag
   for flag in DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT; do
     if grep -qE "^[[:space:]]+IMAGE_DLL_CHARACTERISTICS_${flag}\$|^[[:space:]]+${flag}\$" <<<"$headers"; then
@@ -186,15 +229,19 @@ check_prefix() {
   local prefix=$1
   if [ -f "$prefix/bin/vfpcchecker.dll" ]; then
     OBJDUMP=x86_64-w64-mingw32-objdump OBJCOPY=x86_64-w64-mingw32-objcopy READELF=readelf
-    set -- "$prefix/bin/vfpcchecker.dll" yes "$prefix/bin/vfpcchecker_checked.dll" yes \
-           "$prefix/bin/fpcheck.exe" yes "$prefix/bin/fpcsdk-conform.exe" yes \
-           "$prefix/bin/reference-sdk/vfpcsdk.dll" no
+    READOBJ=llvm-readobj-14 PDBUTIL=llvm-pdbutil-14
+    # Each binary, whether it makes fortifiable calls, and a function of it
+    # that its PDB must name.
+    set -- "$prefix/bin/vfpcchecker.dll" yes KESPGetPlugin \
+           "$prefix/bin/vfpcchecker_checked.dll" yes KESPGetPlugin \
+           "$prefix/bin/fpcheck.exe" yes main "$prefix/bin/fpcsdk-conform.exe" yes main \
+           "$prefix/bin/reference-sdk/vfpcsdk.dll" no FPCCreate
     kind=pe
   elif [ -f "$prefix/bin/libvfpcchecker.so" ]; then
     OBJDUMP=objdump OBJCOPY=objcopy READELF=readelf
-    set -- "$prefix/bin/libvfpcchecker.so" yes "$prefix/bin/libvfpcchecker_checked.so" yes \
-           "$prefix/bin/fpcheck" yes "$prefix/bin/fpcsdk-conform" yes \
-           "$prefix/bin/reference-sdk/libvfpcsdk.so" no
+    set -- "$prefix/bin/libvfpcchecker.so" yes - "$prefix/bin/libvfpcchecker_checked.so" yes - \
+           "$prefix/bin/fpcheck" yes - "$prefix/bin/fpcsdk-conform" yes - \
+           "$prefix/bin/reference-sdk/libvfpcsdk.so" no -
     kind=elf
   else
     fail "$prefix holds neither bin/libvfpcchecker.so nor bin/vfpcchecker.dll"
@@ -205,11 +252,11 @@ check_prefix() {
     if [ ! -f "$1" ] || [ ! -f "$1.debug" ]; then
       fail "$1 or its debug file $1.debug is missing"
     elif [ "$kind" = pe ]; then
-      check_pe "$1" "$2"
+      check_pe "$1" "$2" "$3"
     else
       check_elf "$1" "$2"
     fi
-    shift 2
+    shift 3
   done
 }
 

@@ -5,8 +5,8 @@
 # Reads what each binary under bin/ loads (readelf -d: DT_NEEDED; objdump -p:
 # the PE import table) and looks each library up in the table below; adds
 # what is linked in whatever the imports say (the GCC runtime everywhere, the
-# mingw-w64 runtime and winpthreads on Windows, the header-only CLI11 and
-# nlohmann-json in fpcheck). A library the table does not know fails the
+# mingw-w64 runtime and winpthreads on Windows, the header-only CLI11,
+# nlohmann-json and cpp-httplib in the programs and the reference SDK). A library the table does not know fails the
 # check, and so does a notice that the file lacks.
 set -euo pipefail
 prefix=${1:?usage: check-notices.sh <prefix> linux|windows [notices file]}
@@ -23,7 +23,7 @@ declare -A table=(
   [libz.so.1]=no-notice
   [libstdc++.so.6]="notice:GCC Runtime Library Exception"
   [libgcc_s.so.1]="notice:GCC Runtime Library Exception"
-  [libcurl.so.4]=notice:curl
+  [libcurl.so.4]=notice:curl [libcpp-httplib.so.0.11]=notice:cpp-httplib
   [libcrypto.so.3]=notice:OpenSSL [libssl.so.3]=notice:OpenSSL
   [kernel32.dll]=system [msvcrt.dll]=system [ntdll.dll]=system [user32.dll]=system
   [advapi32.dll]=system [shell32.dll]=system [ws2_32.dll]=system [winhttp.dll]=system
@@ -73,6 +73,12 @@ for binary in $binaries; do
   case "$(basename "$binary")" in
     fpcheck|fpcheck.exe|fpcsdk-conform|fpcsdk-conform.exe)
       need "$binary" CLI11 "header-only, compiled in"
+      need "$binary" nlohmann-json "header-only, compiled in" ;;
+    fpcloud)
+      need "$binary" CLI11 "header-only, compiled in"
+      need "$binary" nlohmann-json "header-only, compiled in"
+      need "$binary" cpp-httplib "header-only, compiled in" ;;
+    libvfpcsdk.so|vfpcsdk.dll)
       need "$binary" nlohmann-json "header-only, compiled in" ;;
   esac
 done

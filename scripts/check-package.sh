@@ -2,8 +2,13 @@
 # What CI checks of the release packages, from the archives a vendor receives:
 #   1. makes a throwaway code-signing certificate (a CA and a leaf signed by
 #      it), so that the Windows binaries are signed as in a release;
-#   2. builds both packages (scripts/package.sh);
-#   3. unpacks each into an empty prefix and checks its SHA256SUMS;
+#   2. builds both packages (scripts/package.sh), which signs SHA256SUMS with
+#      the same throwaway key; verifies that signature against the throwaway
+#      root, and that the verification refuses a changed SHA256SUMS;
+#   3. unpacks each into an empty directory: each must unpack into one folder
+#      named for the package, version and platform, which stands alone
+#      (README.md at its top, no path of the source tree in any document or
+#      message: scripts/check-layout.sh); checks its SHA256SUMS;
 #   4. builds examples/host from the unpacked package with find_package (the
 #      Windows one with the mingw-w64 cross compiler) and runs it (the Windows
 #      one under Wine): it must print both verdicts; builds examples/sdk the
@@ -17,8 +22,13 @@
 #   7. in each unpacked package: every relative link of the shipped Markdown
 #      files leads somewhere (scripts/check-links.sh), every library a binary
 #      loads is accounted for in THIRD-PARTY-NOTICES (scripts/check-notices.sh,
-#      which must also fail when a notice is missing), and the version is the
-#      project's everywhere (scripts/check-version.sh).
+#      which must also fail when a notice is missing), the version is the
+#      project's everywhere (scripts/check-version.sh), and every C++ block of
+#      the guides compiles against the shipped headers unless it is marked as
+#      a fragment (scripts/check-guide-code.sh);
+#   8. no Linux binary needs a GLIBC_ or GLIBCXX_ version above the minimum
+#      the README states (scripts/check-runtime.sh, which must also fail
+#      against a stricter minimum).
 # Fails at the first step that fails. Needs openssl, osslsigncode, wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -42,17 +52,47 @@ openssl x509 -req -in "$keys/sign.csr" -CA "$keys/ca.pem" -CAkey "$keys/ca.key" 
 KESP_SIGN_KEY=$keys/sign.key KESP_SIGN_CERT=$keys/sign.pem scripts/package.sh
 
 version=$(sed -n 's/^project(vfpcchecker VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
-(cd build/package && sha256sum --check --quiet SHA256SUMS)
 
-linux=$work/linux
-windows=$work/windows
-mkdir -p "$linux" "$windows"
-tar -xzf "build/package/vfpcchecker-${version}-linux-x86_64.tar.gz" -C "$linux"
-unzip -q "build/package/vfpcchecker-${version}-windows-x64.zip" -d "$windows"
+echo "=== package: the signed checksums"
+verify_sums() {
+  openssl cms -verify -binary -inform PEM -in build/package/SHA256SUMS.sig -content "$1" \
+    -CAfile "$keys/ca.pem" -purpose any -out /dev/null 2>"$work/cms.log"
+}
+if ! verify_sums build/package/SHA256SUMS; then
+  cat "$work/cms.log"
+  echo "check-package: the signature of SHA256SUMS does not verify" >&2
+  exit 1
+fi
+(cd build/package && sha256sum --check --quiet SHA256SUMS)
+echo "  ok:   SHA256SUMS.sig verifies against the CI root, and the archives match SHA256SUMS"
+sed 's/^./0/' build/package/SHA256SUMS > "$work/SHA256SUMS.changed"
+if verify_sums "$work/SHA256SUMS.changed"; then
+  echo "check-package: the signature of SHA256SUMS accepts a changed file" >&2
+  exit 1
+fi
+echo "  ok:   a changed SHA256SUMS is refused"
+
+echo "=== package: each archive unpacks into one folder that stands alone"
+# unpacked <directory> <expected folder>: the one folder the archive made.
+unpacked() {
+  local found
+  found=$(find "$1" -mindepth 1 -maxdepth 1)
+  if [ "$found" != "$1/$2" ]; then
+    echo "check-package: the archive unpacked into '$(echo $found | tr '\n' ' ')', not one folder '$2'" >&2
+    exit 1
+  fi
+  echo "$found"
+}
+mkdir -p "$work/linux" "$work/windows"
+tar -xzf "build/package/vfpcchecker-${version}-linux-x86_64.tar.gz" -C "$work/linux"
+unzip -q "build/package/vfpcchecker-${version}-windows-x64.zip" -d "$work/windows"
+linux=$(unpacked "$work/linux" "vfpcchecker-${version}-linux-x86_64")
+windows=$(unpacked "$work/windows" "vfpcchecker-${version}-windows-x64")
 for prefix in "$linux" "$windows"; do
+  scripts/check-layout.sh "$prefix" "$(basename "$prefix")"
   (cd "$prefix" && sha256sum --check --quiet SHA256SUMS)
 done
-echo "=== package: both archives unpack, every file matches its SHA256SUMS"
+echo "  ok:   every file of both matches its SHA256SUMS"
 
 expect_verdicts() {
   local output=$1
@@ -141,12 +181,13 @@ if osslsigncode verify -CAfile "$keys/ca.pem" -in "$unsigned" >/dev/null 2>&1; t
 fi
 echo "  ok:   vfpcchecker.dll without its signature is refused"
 
-echo "=== package: links, notices, version"
+echo "=== package: links, notices, version, the guides' code"
 for platform in linux windows; do
-  prefix=$work/$platform
+  if [ "$platform" = linux ]; then prefix=$linux compiler=c++; else prefix=$windows compiler=x86_64-w64-mingw32-g++-posix; fi
   scripts/check-links.sh "$prefix"
   scripts/check-notices.sh "$prefix" "$platform"
   scripts/check-version.sh "$prefix" "$platform" "$version"
+  scripts/check-guide-code.sh "$prefix" "$compiler"
 done
 # The notices check must tell a missing notice from a present one.
 grep -vxF '[mingw-w64 runtime and winpthreads]' "$windows/share/doc/vfpcchecker/THIRD-PARTY-NOTICES" \
@@ -156,4 +197,14 @@ if scripts/check-notices.sh "$windows" windows "$work/notices-without-mingw" >/d
   exit 1
 fi
 echo "  ok:   the notices check fails when a notice is missing"
+
+echo "=== package: the run-time minimums of the Linux binaries"
+scripts/check-runtime.sh "$linux"
+# The check must tell a binary that needs more from one that does not: the
+# plug-in itself needs GLIBCXX_3.4.29.
+if scripts/check-runtime.sh "$linux" GLIBC_2.34 GLIBCXX_3.4.28 >/dev/null 2>&1; then
+  echo "check-package: the run-time check passes against GLIBCXX_3.4.28" >&2
+  exit 1
+fi
+echo "  ok:   the run-time check fails against a stricter minimum (GLIBCXX_3.4.28)"
 echo "=== package: passed"

@@ -127,9 +127,20 @@ Status VfpcSdkLoader::load(const SdkLoadParameters& parameters) {
   sdkLogger_ = std::move(sdkLogger);
 
   plx::ScopeGuard undo([this] { releaseLibrary(); });
+  logLoadedLibrary();
   const Status status = createConfiguredSdk(parameters);
   if (status == Status::Success) undo.dismiss();
   return status;
+}
+
+void VfpcSdkLoader::logLoadedLibrary() const {
+  // Which SDK file a host runs is the first question of a support case.
+  // Reading the file's version costs file system calls: only when the host
+  // keeps information lines.
+  if (!log_.isEnabled(plx::LogInfo)) return;
+  const plx::LibraryFile file = library_->file();
+  log_.format(plx::LogInfo, "Loaded VFPC SDK library '%s': %s", file.path.c_str(),
+              file.identity.c_str());
 }
 
 Status VfpcSdkLoader::createConfiguredSdk(const SdkLoadParameters& parameters) {

@@ -47,6 +47,8 @@ class VfpcSdkLibrary {
 
   // The library stays mapped after this object is gone.
   void keepLoaded() noexcept { module_.keepLoaded(); }
+  // The loaded file's full path and version, for the line that names it.
+  plx::LibraryFile file() const { return module_.file(); }
 
   FPCCreateFunction fpcCreate() const noexcept { return fpcCreate_; }
   FPCDestroyFunction fpcDestroy() const noexcept { return fpcDestroy_; }
@@ -88,6 +90,7 @@ class VfpcSdkLoader {
   bool loaded() const noexcept { return library_ != nullptr; }
 
  private:
+  void logLoadedLibrary() const;
   Status createConfiguredSdk(const SdkLoadParameters& parameters);
   // FPCDestroy, then the SDK's log interface is closed, however FPCDestroy
   // ends.

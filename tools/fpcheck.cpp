@@ -7,7 +7,9 @@
 #include <iostream>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -33,7 +35,8 @@ constexpr char kDefaultCloudUrl[] = "file:vfpcsdk.rules";
 const char* const kFooter = R"(Exit status: 0 when every check ran, 1 when any check (or the plug-in or
 checker it needs) failed, 2 when the command line was wrong, 130 or 143 when a
 batch was interrupted (SIGINT or Ctrl-C, SIGTERM).
-Each check prints one JSON line on standard output; see docs/fpcheck.md.)";
+Each check prints one JSON line on standard output; see fpcheck.md, in
+share/doc/vfpcchecker/ of the package.)";
 
 // Global options: the plug-in, its log and the checker's configuration.
 struct GlobalOptions {
@@ -136,13 +139,79 @@ std::string pluginPath(const GlobalOptions& options) {
   return std::string(path.begin(), path.end());
 }
 
+// The lines of the plug-in up to information, kept for --version: the
+// plug-in names the SDK library it loaded, by path and version, at level 2.
+class VersionLog final : public kesp::HostLog {
+ public:
+  bool isEnabled(std::uint32_t level, std::uint32_t, std::uint32_t) override {
+    return level <= kesp::HostLogInfo;
+  }
+  void log(std::uint32_t level, std::uint32_t, std::uint32_t, const char* text) override {
+    try {
+      lines.emplace_back(level, text != nullptr ? text : "");
+    } catch (...) {
+      // A host log must not throw into the plug-in.
+    }
+  }
+  std::vector<std::pair<std::uint32_t, std::string>> lines;
+};
+
+// What --version prints: fpcheck's own version, then the plug-in's and the
+// reference SDK's beside fpcheck when they load (each with its full path),
+// or why not. A support case needs all three.
+std::string versionReport(const GlobalOptions& options) {
+  const auto utf8Of = [](const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+  };
+  std::string report = std::string(kToolVersion) + "\n";
+  const std::string given = pluginPath(options);
+  std::error_code ignored;
+  const std::filesystem::path full =
+      std::filesystem::absolute(std::filesystem::path(std::u8string(given.begin(), given.end())),
+                                ignored);
+  const std::string plugin = full.empty() ? given : utf8Of(full);
+  const std::string sdkDirectory = utf8Of(full.parent_path() / "reference-sdk");
+  try {
+    VersionLog log;
+    PluginSession session(plugin, log, options.hostData);
+    report += "plug-in: " + plugin + ", version " + versionText(session.information().version) + "\n";
+    CheckerSettings settings;
+    settings.sdkDirectory = sdkDirectory;
+    settings.texts.push_back({fp::OptionCloudUrl, "--cloud-url", kDefaultCloudUrl});
+    try {
+      session.loadChecker(settings);
+    } catch (const ToolError&) {
+      // The line naming the library comes before anything that can refuse.
+    }
+    static constexpr std::string_view kLoaded = "Loaded VFPC SDK library '";
+    std::string sdk = "checker SDK: none loaded from " + sdkDirectory;
+    for (const auto& [level, line] : log.lines) {
+      if (level == kesp::HostLogInfo && line.rfind(kLoaded, 0) == 0) {
+        const std::size_t end = line.find("': ", kLoaded.size());
+        if (end != std::string::npos) {
+          sdk = "checker SDK: " + line.substr(kLoaded.size(), end - kLoaded.size()) + ", " +
+                line.substr(end + 3);
+        }
+      }
+    }
+    report += sdk + "\n";
+  } catch (const std::exception& error) {
+    std::string reason = error.what();
+    reason = reason.substr(0, reason.find('\n'));
+    report += "plug-in: not loaded: " + reason + "\n";
+  }
+  report.pop_back();  // CLI11 ends the text with a line break of its own
+  return report;
+}
+
 void requireDirectory(const std::string& directory) {
   std::error_code ignored;
   const std::filesystem::path path(std::u8string(directory.begin(), directory.end()));
   if (!std::filesystem::is_directory(path, ignored)) {
     throw ToolError(ExitUsage, "--sdk-dir '" + directory +
                                    "' is not a directory. Give the directory that holds the "
-                                   "checker SDK library, e.g. build/linux/bin/reference-sdk.");
+                                   "checker SDK library, e.g. the reference-sdk directory beside fpcheck.");
   }
 }
 
@@ -291,7 +360,6 @@ int run(const std::vector<std::string>& arguments) {
                "and a checker SDK.",
                "fpcheck");
   app.footer(kFooter);
-  app.set_version_flag("--version", kToolVersion);
   app.allow_windows_style_options(false);
   app.require_subcommand(1);
   // Global options may also follow the command's name.
@@ -307,6 +375,12 @@ int run(const std::vector<std::string>& arguments) {
                    "), which names every broken rule of the host interface in a level 0 line "
                    "(see them with --log-level 0)")
       ->excludes(plugin);
+  // After --plugin and --checked, whose values it reads: CLI11 runs the
+  // options' callbacks in the order they were added, once the whole line is
+  // parsed.
+  app.set_version_flag("--version", [&options] { return versionReport(options); },
+                       "Print the versions of fpcheck, the plug-in and the reference SDK beside "
+                       "it, with their paths, and exit");
   app.add_option("--log-level", options.logLevel,
                  "Print the plug-in's log lines up to this level on standard error: "
                  "0 error, 1 warning, 2 info, 3 debug, or none (the default)")

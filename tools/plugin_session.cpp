@@ -56,8 +56,8 @@ PluginSession::Library::Library(const std::string& path) {
   handle_ = openLibrary(path, reason);
   if (!handle_) {
     throw ToolError(ExitFailure, "cannot load the plug-in library '" + path + "': " + reason +
-                                     "\n  Build it (scripts/demo.sh does) or give its path "
-                                     "with --plugin.");
+                                     "\n  It belongs beside fpcheck, as in the package's bin/; "
+                                     "or give its path with --plugin.");
   }
   entry_ = reinterpret_cast<KESPGetPluginFunction>(findSymbol(handle_.get(), "KESPGetPlugin"));
   if (entry_ == nullptr) {
@@ -67,7 +67,7 @@ PluginSession::Library::Library(const std::string& path) {
   }
 }
 
-PluginSession::PluginSession(const std::string& pluginPath, ConsoleLog& log,
+PluginSession::PluginSession(const std::string& pluginPath, kesp::HostLog& log,
                              const std::string& hostData)
     : library_(pluginPath), input_(log, hostData) {
   ConsoleLog::Collect collected;

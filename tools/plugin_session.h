@@ -66,8 +66,9 @@ struct CheckerSettings {
 
 class PluginSession {
  public:
-  // Loads the plug-in library and gets the plug-in object. Throws ToolError.
-  PluginSession(const std::string& pluginPath, ConsoleLog& log, const std::string& hostData);
+  // Loads the plug-in library and gets the plug-in object. Throws ToolError,
+  // which carries the plug-in's error lines when log is a ConsoleLog.
+  PluginSession(const std::string& pluginPath, kesp::HostLog& log, const std::string& hostData);
   // Unloads a loaded checker (its instances must be gone), then releases the
   // checker, the plug-in object and the library, in that order.
   ~PluginSession();

@@ -14,15 +14,17 @@ namespace {
 
 // The platform differences: the separator, the library file name, and the
 // reason that follows the path or symbol name in a load failure (Windows
-// gives the system error code; dlopen gives no reliable one, so its own text
-// is the reason).
+// gives the system error code and the system's words for it, here Wine's;
+// dlopen gives no reliable code, so its own text is the reason).
 #if defined(_WIN32)
 const std::string kSeparator = "\\";
 const std::string kOtherSlash = "/";
 const std::string kSdkFileName = "vfpcsdk.dll";
-std::string missingFileReason(const std::string&) { return ". System error code: 126"; }
+std::string missingFileReason(const std::string&) {
+  return ". System error code: 126 (Module not found.)";
+}
 std::string missingSymbolReason(const std::string&, const std::string&) {
-  return ". System error code: 127";
+  return ". System error code: 127 (Procedure not found.)";
 }
 #else
 const std::string kSeparator = "/";

@@ -163,16 +163,22 @@ TEST(ConfigurationRefusals, EachRefusalHasItsLineAndStoresNothing) {
        "Invalid configuration: custom option id '4294967295' is invalid"},
       {textOption(1, nullptr),
        "Exception: Invalid input: custom data with id '1' is of string type but string is null"},
-      {pointerData(3, 5, kText), "Exception: Unexpected custom type id '3'"},
+      {pointerData(3, 5, kText), "Invalid configuration: custom option id '3' does not take "
+                                 "values of type '5'; it takes text (type 4)"},
+      {pointerData(8, 5, kText), "Invalid configuration: custom option id '8' does not take "
+                                 "values of type '5'; it takes a number (type 1, 2 or 3)"},
       {pointerData(5, 6, kText), "Internal error: Unknown generic data type '6'"},
       {numberOption(0, 1), "Invalid configuration: custom option id '0' does not take values of "
-                           "type '1'"},
+                           "type '1'; it takes text (type 4)"},
       {numberOption(2, 1, kesp::plugins::GenericDataBool),
-       "Invalid configuration: custom option id '2' does not take values of type '0'"},
+       "Invalid configuration: custom option id '2' does not take values of type '0'; it takes "
+       "text (type 4)"},
       {textOption(5, "5000"),
-       "Invalid configuration: custom option id '5' does not take values of type '4'"},
+       "Invalid configuration: custom option id '5' does not take values of type '4'; it takes "
+       "a number (type 1, 2 or 3)"},
       {numberOption(8, 1, kesp::plugins::GenericDataBool),
-       "Invalid configuration: custom option id '8' does not take values of type '0'"},
+       "Invalid configuration: custom option id '8' does not take values of type '0'; it takes "
+       "a number (type 1, 2 or 3)"},
   };
   for (const Case& c : cases) {
     PluginHost host;

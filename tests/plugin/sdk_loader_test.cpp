@@ -2,6 +2,9 @@
 // step reports, and that every failure is undone in order.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -9,6 +12,7 @@
 #include "foundation/dynamic_library.h"
 #include "tests/support/fake_sdk.h"
 #include "tests/support/plugin_host.h"
+#include "tests/support/test_paths.h"
 
 namespace kesp::test {
 namespace {
@@ -239,6 +243,67 @@ TEST(SdkLoad, WithoutAHostLogTheSdkLogWantsNothingAndWritesNothing) {
   for (const std::int32_t level : {0, 1, 2, 3}) EXPECT_FALSE(sdkLog->filter(level));
   sdkLog->log(0, 0, "nowhere to go");
   EXPECT_EQ(checker->unload(), Status::Success);
+}
+
+// What each SDK file carries to name its build. The test SDK is linked with
+// a fixed build id on ELF and has no version resource; the reference SDK's
+// DLL carries the project's version, its ELF file a build id of its content.
+struct CarriedIdentity {
+  std::string library;
+  std::string pattern;
+};
+
+std::vector<CarriedIdentity> carriedIdentities() {
+  const std::string referenceSdk = plx::joinPath(
+      {executableDirectory(), "reference-sdk", plx::sharedLibraryFileName("vfpcsdk")});
+#if defined(_WIN32)
+  return {{sdkLibraryPath(sdkDirectory("good")), "no file version"},
+          {referenceSdk, "file version 2\\.1\\.0\\.29"}};
+#else
+  return {{sdkLibraryPath(sdkDirectory("good")), "build id 5dc0ffee0123456789abcdef0123456789abcdef"},
+          {referenceSdk, "build id [0-9a-f]{40}"}};
+#endif
+}
+
+TEST(SdkLoad, NamesTheLoadedLibraryByFullPathWithItsVersionAtLevelTwo) {
+  // 2024-02-29 23:59:58 UTC, set on a copy so that the line is known whole.
+  const std::chrono::sys_seconds modified{std::chrono::seconds{1709251198}};
+  for (const CarriedIdentity& sdk : carriedIdentities()) {
+    SCOPED_TRACE(sdk.library);
+    const TempDir directory;
+    const std::filesystem::path copy =
+        directory.path() / std::filesystem::path(sdk.library).filename();
+    std::filesystem::copy_file(std::filesystem::path(sdk.library), copy);
+    std::filesystem::last_write_time(copy, std::chrono::file_clock::from_sys(modified));
+    PluginHost host;
+    auto checker = host.configuredChecker();
+    ASSERT_EQ(checker->getConfig()->setBaseDirectory(directory.utf8Path().c_str()),
+              Status::Success);
+    host.log.clear();
+    checker->load();  // the reference SDK, without rules or a cloud URL, may refuse
+
+    const std::string start = "Loaded VFPC SDK library '" + utf8(copy) + "': ";
+    const std::string end = ", " + std::to_string(std::filesystem::file_size(copy)) +
+                            " bytes, modified 2024-02-29 23:59:58 UTC";
+    const std::vector<std::string> lines = host.log.texts(2);
+    ASSERT_EQ(lines.size(), 1u) << ::testing::PrintToString(lines);
+    ASSERT_GT(lines[0].size(), start.size() + end.size()) << lines[0];
+    EXPECT_EQ(lines[0].substr(0, start.size()), start);
+    EXPECT_EQ(lines[0].substr(lines[0].size() - end.size()), end);
+    EXPECT_TRUE(std::regex_match(
+        lines[0].substr(start.size(), lines[0].size() - start.size() - end.size()),
+        std::regex(sdk.pattern)))
+        << lines[0];
+    static_cast<void>(checker->unload());
+
+    // A host that keeps no information lines gets none, and the file is not
+    // asked for them.
+    host.log.setMaxLevel(1);
+    host.log.clear();
+    checker->load();
+    EXPECT_EQ(host.log.texts(2), std::vector<std::string>{});
+    static_cast<void>(checker->unload());
+  }
 }
 
 TEST(SdkLoad, LoadsAndUnloadsInOrder) {

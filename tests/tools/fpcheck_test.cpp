@@ -96,10 +96,46 @@ TEST_F(Fpcheck, CheckedRunsAnyCommandAgainstTheCheckedBuild) {
 }
 
 TEST_F(Fpcheck, PrintsTheVersion) {
-  // The plug-in's version: the tool is released with it.
-  const ProgramRun result = run({"--version"});
-  EXPECT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_EQ(linesOf(result.out), std::vector<std::string>{"fpcheck 2.1.0.29"});
+  // Its own version, then the plug-in's and the reference SDK's beside it,
+  // each by full path: what a support case asks for. What does not load is
+  // said so, and the version is still printed.
+#if defined(_WIN32)
+  const std::string carried = "file version 2\\.1\\.0\\.29";
+#else
+  const std::string carried = "build id [0-9a-f]{40}";
+#endif
+  const std::string plugin =
+      plx::joinPath({executableDirectory(), plx::sharedLibraryFileName("vfpcchecker")});
+  const std::string sdk = plx::joinPath(
+      {executableDirectory(), "reference-sdk", plx::sharedLibraryFileName("vfpcsdk")});
+  const std::string missing = files.file(plx::sharedLibraryFileName("absent"));
+  const auto literal = [](const std::string& text) {
+    return std::regex_replace(text, std::regex(R"([\\.^$|()\[\]{}*+?])"), R"(\$&)");
+  };
+  struct Case {
+    std::vector<std::string> arguments;
+    std::vector<std::string> lines;  // the last one a pattern
+  };
+  const Case cases[] = {
+      {{"--version"},
+       {"fpcheck 2.1.0.29", "plug-in: " + plugin + ", version 2.1.0.29",
+        literal("checker SDK: " + sdk) + ", " + carried +
+            ", [0-9]+ bytes, modified [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} UTC"}},
+      {{"--plugin", missing, "--version"},
+       {"fpcheck 2.1.0.29",
+        literal("plug-in: not loaded: cannot load the plug-in library '" + missing + "': ") +
+            ".+"}},
+  };
+  for (const Case& c : cases) {
+    const ProgramRun result = run(c.arguments);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    const std::vector<std::string> lines = linesOf(result.out);
+    ASSERT_EQ(lines.size(), c.lines.size()) << result.out;
+    for (std::size_t index = 0; index + 1 < lines.size(); ++index) {
+      EXPECT_EQ(lines[index], c.lines[index]);
+    }
+    EXPECT_TRUE(std::regex_match(lines.back(), std::regex(c.lines.back()))) << lines.back();
+  }
 }
 
 TEST_F(Fpcheck, InfoAsJson) {
