@@ -1,5 +1,5 @@
 // A minimal checker SDK that keeps every rule of the interface
-// (include/fpcsdk/fpcsdk.h; docs/SDK.md gives each rule with the
+// (fpcsdk/fpcsdk.h; SDK.md, the SDK builder's guide, gives each rule with the
 // fpcsdk-conform clause that checks it) and passes the kit. Its decision is
 // a stand-in: a detection is a false positive when its name is on a short
 // list. Replace decide() with your own and keep the rest of the shape.

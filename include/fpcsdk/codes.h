@@ -5,7 +5,7 @@
 //
 // Self-contained: this header needs the C++ standard library only. Plain
 // functions rather than tables, so that an SDK that uses them gains no
-// symbol of its own (see docs/SDK.md on staying unloadable).
+// symbol of its own (see SDK.md, the SDK builder's guide, on staying unloadable).
 #pragma once
 
 #include <cstdint>

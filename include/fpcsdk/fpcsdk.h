@@ -7,7 +7,7 @@
 //
 // Strings cross as std::string and maps as std::unordered_map, so the SDK must
 // be built with the plug-in's compiler family and C++ standard library: GCC
-// and libstdc++ (mingw-w64 on Windows). docs/SDK.md gives every rule of this
+// and libstdc++ (mingw-w64 on Windows). SDK.md, the SDK builder's guide, gives every rule of this
 // interface with the fpcsdk-conform clause that checks it; the clause ids
 // are named below in [brackets].
 //
