@@ -207,4 +207,27 @@ if scripts/check-runtime.sh "$linux" GLIBC_2.34 GLIBCXX_3.4.28 >/dev/null 2>&1; 
   exit 1
 fi
 echo "  ok:   the run-time check fails against a stricter minimum (GLIBCXX_3.4.28)"
+
+# fpcloud runs from the unpacked folder on the cpp-httplib library the
+# package carries, not the system's, and answers a check.
+httplib=$(ldd "$linux/bin/fpcloud" | awk '/libcpp-httplib/ { print $3 }')
+[ "$(realpath "$httplib")" = "$(realpath "$linux"/lib/libcpp-httplib.so.*)" ] || {
+  echo "check-package: bin/fpcloud loads '$httplib', not the package's lib/" >&2
+  exit 1
+}
+"$linux/bin/fpcloud" --rules "$linux/bin/reference-sdk/vfpcsdk.rules" --port 0 \
+  >"$work/fpcloud.out" 2>&1 &
+fpcloud=$!
+for _ in $(seq 100); do [ -s "$work/fpcloud.out" ] && break; sleep 0.1; done
+answer=$(curl -s -X POST -H 'Content-Type: application/json' \
+  -d '{"detection":"Adware.Toolbar.Search","size":1,"input":"file","host":"package check"}' \
+  "$(head -n 1 "$work/fpcloud.out")" || true)
+kill "$fpcloud"
+wait "$fpcloud" || true
+[ "$answer" = '{"falsePositive":true}' ] || {
+  echo "check-package: the packaged fpcloud answered '$answer'" >&2
+  cat "$work/fpcloud.out" >&2
+  exit 1
+}
+echo "  ok:   bin/fpcloud runs on lib/$(basename "$httplib") and answers a check"
 echo "=== package: passed"

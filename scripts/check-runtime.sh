@@ -9,7 +9,8 @@
 # time" (the highest GLIBC_ and GLIBCXX_ version named there), or given on
 # the command line, which check-package.sh uses to show that a stricter
 # minimum fails. Each binary's needs are the version references of its
-# dynamic symbols (objdump -T).
+# dynamic symbols (objdump -T) and those the loader checks before any symbol
+# (its version needs, objdump -p), in bin/ and lib/.
 set -euo pipefail
 folder=${1:?usage: check-runtime.sh <unpacked Linux package folder> [GLIBC_x.y GLIBCXX_x.y.z]}
 
@@ -46,7 +47,7 @@ while IFS= read -r -d '' file; do
   head -c 4 "$file" | grep -q $'^\x7fELF' || continue
   case "$file" in *.debug) continue ;; esac
   checked=$((checked + 1))
-  symbols=$(objdump -T "$file")
+  symbols=$(objdump -T "$file"; objdump -p "$file" | sed -n '/^Version References/,$p')
   needs_glibc=$(highest GLIBC <<<"$symbols" || true)
   needs_glibcxx=$(highest GLIBCXX <<<"$symbols" || true)
   name=${file#"$folder"/}
@@ -64,7 +65,7 @@ while IFS= read -r -d '' file; do
     fi
   done
   [ "$fits" = yes ] && echo "  ok:   $name needs GLIBC_${needs_glibc:-none}, GLIBCXX_${needs_glibcxx:-none}"
-done < <(find "$folder/bin" -type f -print0 | sort -z)
+done < <(find "$folder/bin" "$folder/lib" -type f -print0 | sort -z)
 
 [ "$checked" -gt 0 ] || { echo "check-runtime: no ELF file under $folder/bin" >&2; exit 1; }
 [ "$failed" -eq 0 ] || exit 1
