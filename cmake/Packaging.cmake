@@ -13,6 +13,7 @@
 #                                   fpcheck, fpcsdk-conform, fpcloud (Linux)
 #   bin/reference-sdk/              the reference SDK and vfpcsdk.rules
 #   lib/cmake/VfpcChecker/          find_package(VfpcChecker 2.1 CONFIG)
+#   lib/libcpp-httplib.so.*         fpcloud's server library (Linux)
 #   share/doc/vfpcchecker/          CHANGELOG.md, THIRD-PARTY-NOTICES, the guides
 #   share/vfpcchecker/examples/     the host example, the SDK example, the
 #                                   example files and requests
@@ -44,8 +45,10 @@ if(TARGET reference_sdk)
   install(FILES ${PROJECT_SOURCE_DIR}/examples/vfpcsdk.rules DESTINATION bin/reference-sdk)
   list(APPEND KESP_FINISH_FILES bin/reference-sdk/$<TARGET_FILE_NAME:reference_sdk>)
 endif()
-# The programs beside the plug-in: fpcheck, the SDK builder's kit, and fpcloud, the reference cloud service, is
-# built on Linux only: its server library and TLS come from Linux packages.
+# The programs beside the plug-in: fpcheck, the SDK builder's kit
+# fpcsdk-conform, and fpcloud, the reference cloud service, which is built on
+# Linux only (its server library and TLS come from Linux packages; the
+# server library itself is installed with it, reference/cloud/).
 foreach(program fpcheck fpcsdk-conform fpcloud)
   if(TARGET ${program})
     install(PROGRAMS $<TARGET_FILE:${program}> DESTINATION bin)
