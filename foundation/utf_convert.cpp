@@ -9,6 +9,8 @@ namespace plx {
 namespace {
 // The system converters take the length as a signed 32-bit int.
 constexpr std::size_t kMaxSourceUnits = 2147483647;
+// Up to this many bytes (any path or name) UTF-8 is converted in one pass.
+constexpr std::size_t kOnePassUnits = 65536;
 
 template <class Output, class Input, class Convert>
 Output convert(Input text, Convert convertUnits, const char* tooLong, const char* noSize,
@@ -31,6 +33,15 @@ Utf16String utf8ToUtf16(std::string_view text) {
   if (text.size() > kMaxSourceUnits) {
     throw ConversionStringException(
         "Source size exceeds the limit for Utf-8 to Utf-16 conversion");
+  }
+  // A long text is measured first: room for its whole length would cost
+  // twice its bytes, zeroed, before a byte of it is read (4 GiB for the
+  // largest, or bad_alloc in place of the refusal its first byte earns).
+  if (text.size() > kOnePassUnits) {
+    return convert<Utf16String>(text, detail::utf8ToUtf16Units,
+                                "Source size exceeds the limit for Utf-8 to Utf-16 conversion",
+                                "Cannot get needed size for Utf-8 to Utf-16 conversion",
+                                "Cannot perform Utf-8 to Utf-16 conversion");
   }
   // UTF-16 never takes more units than UTF-8 has bytes, so one pass into room
   // for the source's length replaces the measuring pass: every file check

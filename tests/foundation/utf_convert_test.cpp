@@ -67,6 +67,22 @@ TEST(UtfConvert, CharacterOutsideTheBasicPlaneBecomesASurrogatePairAndComesBack)
   EXPECT_EQ(plx::utf16ToUtf8(wide), path);
 }
 
+// Texts up to 64 KiB take one pass, longer ones are measured first: both
+// convert the same way and refuse a bad byte at either end with one message.
+TEST(Utf8ToUtf16, TextsOnEachSideOfTheOnePassLengthConvertAndRefuseAlike) {
+  for (const std::size_t length : {std::size_t{65535}, std::size_t{65536}, std::size_t{65537}}) {
+    std::string utf8(length - 2, 'a');
+    utf8 += "\xC3\xA9";  // U+00E9 as the text's last two bytes
+    std::u16string utf16(length - 2, u'a');
+    utf16 += u"\u00E9";
+    EXPECT_EQ(plx::utf8ToUtf16(utf8), utf16) << length;
+    utf8.back() = 'x';
+    EXPECT_EQ(utf8Failure(utf8), kUtf8SizeError) << length;
+    utf8.front() = '\x80';
+    EXPECT_EQ(utf8Failure(utf8), kUtf8SizeError) << length;
+  }
+}
+
 TEST(UtfConvert, EmbeddedZerosAreConverted) {
   const std::string utf8("a\0b\0", 4);
   const std::u16string utf16(u"a\0b\0", 4);
