@@ -34,16 +34,6 @@ ChildProcess::~ChildProcess() {
   if (!wait(0ms)) kill();
 }
 
-bool ChildProcess::write(std::string_view text) { return system_->write(text); }
-
-void ChildProcess::closeInput() { system_->closeInput(); }
-
-bool ChildProcess::read(std::string& text, std::chrono::milliseconds timeout) {
-  return system_->read(text, timeout);
-}
-
-void ChildProcess::closeOutput() { system_->closeOutput(); }
-
 void ChildProcess::signal(int number) {
   std::lock_guard lock(mutex_);
   system_->signal(number);

@@ -70,12 +70,12 @@ class ChildProcess {
 
   // Writes to the standard input pipe; false once the child no longer reads
   // it.
-  bool write(std::string_view text);
-  void closeInput();
+  bool write(std::string_view text) { return system_->write(text); }
+  void closeInput() { system_->closeInput(); }
   // Appends to text what the standard output pipe holds within the time-out;
   // false once the output has ended.
-  bool read(std::string& text, std::chrono::milliseconds timeout);
-  void closeOutput();
+  bool read(std::string& text, std::chrono::milliseconds timeout) { return system_->read(text, timeout); }
+  void closeOutput() { system_->closeOutput(); }
 
   // Sends the signal (any on POSIX; kTerminate or kKill to a Windows
   // program, else std::logic_error).
