@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -65,8 +66,6 @@ class ChildProcess {
   explicit ChildProcess(const ChildSetup& setup);
   // Kills the child if it still runs, and waits for it.
   ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
 
   // Writes to the standard input pipe; false once the child no longer reads
   // it.
@@ -88,14 +87,15 @@ class ChildProcess {
   // that would not end.
   std::optional<int> kill();
 
-  // The platform's part: one started process.
+  // The platform's part: one started process. A child without pipes (a
+  // Linux program under Wine) keeps the defaults.
   class System {
    public:
     virtual ~System() = default;
-    virtual bool write(std::string_view text) = 0;
-    virtual void closeInput() = 0;
-    virtual bool read(std::string& text, std::chrono::milliseconds timeout) = 0;
-    virtual void closeOutput() = 0;
+    virtual bool write(std::string_view) { throw std::logic_error("no pipe to the child"); }
+    virtual void closeInput() {}
+    virtual bool read(std::string&, std::chrono::milliseconds) { throw std::logic_error("no pipe from the child"); }
+    virtual void closeOutput() {}
     virtual void signal(int number) = 0;
     // The exit code once the child has ended; never waits.
     virtual std::optional<int> exitCode() = 0;

@@ -111,19 +111,16 @@ class WindowsChild final : public ChildProcess::System {
   // is there.
   bool read(std::string& text, std::chrono::milliseconds timeout) override {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      DWORD available = 0;
+    for (DWORD available = 0;; std::this_thread::sleep_for(kPoll)) {
       if (!output_ || !::PeekNamedPipe(output_.get(), nullptr, 0, nullptr, &available, nullptr))
         return false;
-      if (available > 0) {
-        std::string bytes(available, '\0');
-        DWORD count = 0;
-        if (!::ReadFile(output_.get(), bytes.data(), available, &count, nullptr)) return false;
-        text.append(bytes, 0, count);
-        return true;
-      }
-      if (std::chrono::steady_clock::now() >= deadline) return true;
-      std::this_thread::sleep_for(kPoll);
+      if (available == 0 && std::chrono::steady_clock::now() >= deadline) return true;
+      if (available == 0) continue;
+      std::string bytes(available, '\0');
+      DWORD count = 0;
+      if (!::ReadFile(output_.get(), bytes.data(), available, &count, nullptr)) return false;
+      text.append(bytes, 0, count);
+      return true;
     }
   }
 
@@ -145,22 +142,16 @@ class WindowsChild final : public ChildProcess::System {
  private:
   // The handle the child gets for a stream; a pipe's other end stays here.
   Handle childEnd(const ChildStream& stream, bool isInput) {
-    switch (stream.kind) {
-      case ChildStream::Kind::Null:
-        return openInheritable("NUL", isInput ? GENERIC_READ : GENERIC_WRITE, OPEN_EXISTING);
-      case ChildStream::Kind::File:
-        return openInheritable(stream.path, isInput ? GENERIC_READ : GENERIC_WRITE,
-                               isInput ? OPEN_EXISTING : CREATE_ALWAYS);
-      case ChildStream::Kind::Pipe: {
-        auto [child, test] = makePipe(isInput);
-        (isInput ? input_ : output_) = std::move(test);
-        return std::move(child);
-      }
-      case ChildStream::Kind::Terminal:
-      case ChildStream::Kind::Output:
-        break;
+    if (stream.kind == ChildStream::Kind::Pipe) {
+      auto [child, test] = makePipe(isInput);
+      (isInput ? input_ : output_) = std::move(test);
+      return std::move(child);
     }
-    throw std::logic_error("no such stream for a Windows program");
+    const bool null = stream.kind == ChildStream::Kind::Null;
+    if (!null && stream.kind != ChildStream::Kind::File)
+      throw std::logic_error("no such stream for a Windows program");
+    return openInheritable(null ? "NUL" : stream.path, isInput ? GENERIC_READ : GENERIC_WRITE,
+                           isInput || null ? OPEN_EXISTING : CREATE_ALWAYS);
   }
 
   Handle process_;
@@ -212,14 +203,10 @@ class LinuxChild final : public ChildProcess::System {
   explicit LinuxChild(const ChildSetup& setup) : statusFile_(scratch_.file("status")) {
     const std::string pidFile = scratch_.file("pid");
     const auto streamPath = [](const ChildStream& stream) -> std::string {
-      switch (stream.kind) {
-        case ChildStream::Kind::Null: return "/dev/null";
-        case ChildStream::Kind::File: return unixPathOf(stream.path);
-        case ChildStream::Kind::Output: return "";
-        case ChildStream::Kind::Pipe:
-        case ChildStream::Kind::Terminal: break;
-      }
-      throw std::logic_error("a Linux program under Wine takes files only");
+      if (stream.kind == ChildStream::Kind::Pipe || stream.kind == ChildStream::Kind::Terminal)
+        throw std::logic_error("a Linux program under Wine takes files only");
+      if (stream.kind == ChildStream::Kind::File) return unixPathOf(stream.path);
+      return stream.kind == ChildStream::Kind::Null ? "/dev/null" : "";  // "": where the output goes
     };
     std::vector<std::string> arguments{
         "-c",
@@ -242,13 +229,6 @@ class LinuxChild final : public ChildProcess::System {
     pid_ = numberIn(pidFile, kShellBound);
     if (!pid_) throw std::runtime_error("cannot start " + setup.program + " under Wine");
   }
-
-  bool write(std::string_view) override { throw std::logic_error("no pipe to a Linux program"); }
-  void closeInput() override {}
-  bool read(std::string&, std::chrono::milliseconds) override {
-    throw std::logic_error("no pipe from a Linux program");
-  }
-  void closeOutput() override {}
 
   void signal(int number) override {
     if (exitCode()) return;
