@@ -30,7 +30,7 @@ class CheckBody : public ::testing::TestWithParam<BodyCase> {};
 TEST_P(CheckBody, AcceptsTheProtocolsObjectAndNamesWhatIsWrong) {
   const ParsedBody parsed = parseCheckBody(GetParam().body);
   const auto* query = std::get_if<CheckQuery>(&parsed);
-  EXPECT_EQ(query != nullptr ? query->detection + "|" + query->sha256 : std::get<std::string>(parsed),
+  EXPECT_EQ(query ? query->detection + "|" + query->sha256 : std::get<std::string>(parsed),
             GetParam().outcome);
 }
 
@@ -103,7 +103,7 @@ TEST_P(FaultPlanRows, HandsOutTheFaultsItWasGivenAndRepeatsForTheSameSeed) {
   if (!c.sequence.empty()) {
     EXPECT_EQ(letters, c.sequence);
   } else {
-    const int faulted = c.requests - static_cast<int>(std::count(letters.begin(), letters.end(), '-'));
+    const int faulted = c.requests - static_cast<int>(std::ranges::count(letters, '-'));
     EXPECT_GE(faulted, c.fewestFaulted) << letters;
     EXPECT_LE(faulted, c.mostFaulted) << letters;
   }

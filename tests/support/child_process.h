@@ -73,7 +73,9 @@ class ChildProcess {
   void closeInput() { system_->closeInput(); }
   // Appends to text what the standard output pipe holds within the time-out;
   // false once the output has ended.
-  bool read(std::string& text, std::chrono::milliseconds timeout) { return system_->read(text, timeout); }
+  bool read(std::string& text, std::chrono::milliseconds timeout) {
+    return system_->read(text, timeout);
+  }
   void closeOutput() { system_->closeOutput(); }
 
   // Sends the signal (any on POSIX; kTerminate or kKill to a Windows
@@ -89,12 +91,13 @@ class ChildProcess {
 
   // The platform's part: one started process. A child without pipes (a
   // Linux program under Wine) keeps the defaults.
-  class System {
-   public:
+  struct System {
     virtual ~System() = default;
     virtual bool write(std::string_view) { throw std::logic_error("no pipe to the child"); }
     virtual void closeInput() {}
-    virtual bool read(std::string&, std::chrono::milliseconds) { throw std::logic_error("no pipe from the child"); }
+    virtual bool read(std::string&, std::chrono::milliseconds) {
+      throw std::logic_error("no pipe from the child");
+    }
     virtual void closeOutput() {}
     virtual void signal(int number) = 0;
     // The exit code once the child has ended; never waits.

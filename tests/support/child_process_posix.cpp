@@ -47,9 +47,9 @@ class PosixChild final : public ChildProcess::System {
       switch (stream.kind) {
         case ChildStream::Kind::Null:
         case ChildStream::Kind::File:
-          ::posix_spawn_file_actions_addopen(actions.get(), target,
-                                             stream.path.empty() ? "/dev/null" : stream.path.c_str(),
-                                             openFlags, 0600);
+          ::posix_spawn_file_actions_addopen(
+              actions.get(), target, stream.path.empty() ? "/dev/null" : stream.path.c_str(),
+              openFlags, 0600);
           break;
         case ChildStream::Kind::Pipe: {
           int ends[2];  // closed on exec: the child has only the one dup2'd into place
@@ -62,9 +62,10 @@ class PosixChild final : public ChildProcess::System {
           break;
         }
         case ChildStream::Kind::Terminal: {
-          terminal_.reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+          constexpr int kFlags = O_RDWR | O_NOCTTY | O_CLOEXEC;
+          terminal_.reset(::posix_openpt(kFlags));
           if (!terminal_ || ::grantpt(terminal_.get()) != 0 || ::unlockpt(terminal_.get()) != 0 ||
-              !childEnds.emplace_back(::open(::ptsname(terminal_.get()), O_RDWR | O_NOCTTY | O_CLOEXEC)))
+              !childEnds.emplace_back(::open(::ptsname(terminal_.get()), kFlags)))
             throw std::runtime_error("no pseudo-terminal");
           ::posix_spawn_file_actions_adddup2(actions.get(), childEnds.back().get(), target);
           terminalFile_ = stream.path;
@@ -101,7 +102,8 @@ class PosixChild final : public ChildProcess::System {
     ::posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
     std::vector<char*> argv{const_cast<char*>(setup.program.c_str())};
-    for (const std::string& argument : setup.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : setup.arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     if (::posix_spawnp(&pid_, setup.program.c_str(), actions.get(), attributes.get(),
                        argv.data(), environ) != 0)

@@ -48,14 +48,10 @@ Handle openInheritable(const std::string& path, DWORD access, DWORD disposition)
 // A pipe whose one end the child inherits: {the child's end, the test's}.
 std::pair<Handle, Handle> makePipe(bool childReads) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE read = nullptr;
-  HANDLE write = nullptr;
-  if (!::CreatePipe(&read, &write, &inherit, 1 << 16)) throw std::runtime_error("no pipe");
-  Handle readEnd(read);
-  Handle writeEnd(write);
-  ::SetHandleInformation(childReads ? write : read, HANDLE_FLAG_INHERIT, 0);
-  return childReads ? std::pair{std::move(readEnd), std::move(writeEnd)}
-                    : std::pair{std::move(writeEnd), std::move(readEnd)};
+  HANDLE ends[2] = {};  // read, write
+  if (!::CreatePipe(&ends[0], &ends[1], &inherit, 1 << 16)) throw std::runtime_error("no pipe");
+  ::SetHandleInformation(ends[childReads ? 1 : 0], HANDLE_FLAG_INHERIT, 0);
+  return {Handle(ends[childReads ? 0 : 1]), Handle(ends[childReads ? 1 : 0])};
 }
 
 // Starts program (looked up as CreateProcessW does, or the executable at
@@ -66,12 +62,8 @@ Handle spawn(const std::string& program, const std::wstring& application,
              const std::string& workingDirectory) {
   std::wstring commandLine = quoted(application.empty() ? wide(program) : application);
   for (const std::string& argument : arguments) commandLine += L" " + quoted(wide(argument));
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = streams[0];
-  startup.hStdOutput = streams[1];
-  startup.hStdError = streams[2];
+  STARTUPINFOW startup{.cb = sizeof(STARTUPINFOW), .dwFlags = STARTF_USESTDHANDLES,
+                       .hStdInput = streams[0], .hStdOutput = streams[1], .hStdError = streams[2]};
   const std::wstring directory = wide(workingDirectory);
   PROCESS_INFORMATION started{};
   if (!::CreateProcessW(application.empty() ? nullptr : application.c_str(), commandLine.data(),
@@ -172,7 +164,8 @@ std::basic_string<To> winePath(const char* function, const From* path, const std
     throw std::runtime_error(std::string("not under Wine: no ") + function +
                              " (a Linux program needs Wine to reach the Linux side)");
   To* converted = convert(path);
-  if (converted == nullptr) throw std::runtime_error(std::string(function) + " failed for " + shown);
+  if (converted == nullptr)
+    throw std::runtime_error(std::string(function) + " failed for " + shown);
   std::basic_string<To> result(converted);
   ::HeapFree(::GetProcessHeap(), 0, converted);
   return result;
@@ -206,7 +199,8 @@ class LinuxChild final : public ChildProcess::System {
       if (stream.kind == ChildStream::Kind::Pipe || stream.kind == ChildStream::Kind::Terminal)
         throw std::logic_error("a Linux program under Wine takes files only");
       if (stream.kind == ChildStream::Kind::File) return unixPathOf(stream.path);
-      return stream.kind == ChildStream::Kind::Null ? "/dev/null" : "";  // "": where the output goes
+      // Empty: where the output goes.
+      return stream.kind == ChildStream::Kind::Null ? "/dev/null" : "";
     };
     std::vector<std::string> arguments{
         "-c",
@@ -223,7 +217,8 @@ class LinuxChild final : public ChildProcess::System {
     // The shell's own output goes to a file of its own: the streams Wine
     // would hand it are the test's, which a shell that outlived the test
     // would hold open.
-    const Handle shellOutput = openInheritable(scratch_.file("shell.out"), GENERIC_WRITE, CREATE_ALWAYS);
+    const Handle shellOutput =
+        openInheritable(scratch_.file("shell.out"), GENERIC_WRITE, CREATE_ALWAYS);
     spawn("/bin/sh", winePath<WCHAR>("wine_get_dos_file_name", "/bin/sh", "/bin/sh"), arguments,
           {::GetStdHandle(STD_INPUT_HANDLE), shellOutput.get(), shellOutput.get()}, "");
     pid_ = numberIn(pidFile, kShellBound);

@@ -54,15 +54,16 @@ void runScript(const std::string& script, const std::function<std::string(const 
   for (std::string word; words >> word;) {
     std::smatch part;
     ASSERT_TRUE(std::regex_match(word, part, kStep)) << word;
-    const Step step{part[1].matched ? std::max(1, std::atoi(part[2].str().c_str())) : 0, part[3], part[5],
-                    part[7]};
+    const int waits = part[1].matched ? std::max(1, std::atoi(part[2].str().c_str())) : 0;
+    const Step step{waits, part[3], part[5], part[7]};
     SCOPED_TRACE(step.op + ":" + step.argument);
     if (step.waits > 0) {
       waiting = std::async(std::launch::async, run, step);
       waitingStep = step;
       continue;
     }
-    if (waiting.valid()) ASSERT_EQ(waiting.wait_for(50ms), std::future_status::timeout) << "did not wait";
+    if (waiting.valid())
+      ASSERT_EQ(waiting.wait_for(50ms), std::future_status::timeout) << "did not wait";
     EXPECT_EQ(run(step), step.expected);
     if (waiting.valid() && --waitingStep.waits == 0)
       EXPECT_EQ(waiting.get(), waitingStep.expected) << "the step that waited";
@@ -130,7 +131,8 @@ TEST_P(RingSteps, GiveWhatTheyExpect) {
       tickets[reserved->sequence] = *reserved;
       return std::to_string(reserved->sequence);
     }
-    if (step.op == "put" || step.op == "urgent") ring.put(ticket(step), ticket(step).sequence, step.op == "urgent");
+    if (step.op == "put" || step.op == "urgent")
+      ring.put(ticket(step), ticket(step).sequence, step.op == "urgent");
     if (step.op == "abandon") ring.abandon(ticket(step));
     if (step.op == "close") ring.close();
     if (step.op == "drained") return ring.drained() ? "1" : "0";
@@ -196,14 +198,18 @@ struct ResultCase {
   const char* text;
 };
 
-CheckResult result(std::string path, bool memory, std::optional<bool> falsePositive, std::string status,
-                   std::int64_t code, double milliseconds, std::string error = "") {
-  return {std::move(path), "Trojan.X", memory, falsePositive, std::move(status), code, milliseconds, std::move(error)};
+CheckResult result(std::string path, bool memory, std::optional<bool> falsePositive,
+                   std::string status, std::int64_t code, double milliseconds,
+                   std::string error = "") {
+  return {std::move(path), "Trojan.X", memory, falsePositive, std::move(status), code, milliseconds,
+          std::move(error)};
 }
 
 class ResultLine : public ::testing::TestWithParam<ResultCase> {};
 
-TEST_P(ResultLine, IsTheseBytes) { EXPECT_EQ(resultLine(GetParam().result, GetParam().line), GetParam().text); }
+TEST_P(ResultLine, IsTheseBytes) {
+  EXPECT_EQ(resultLine(GetParam().result, GetParam().line), GetParam().text);
+}
 
 INSTANTIATE_TEST_SUITE_P(Results, ResultLine, ::testing::ValuesIn(std::vector<ResultCase>{
     {"File", result("/tmp/a.txt", false, true, "Success", 0, 12.3456789), std::nullopt,
@@ -211,7 +217,8 @@ INSTANTIATE_TEST_SUITE_P(Results, ResultLine, ::testing::ValuesIn(std::vector<Re
     {"MemoryNumbered", result("m.bin", true, false, "Success", 0, 0.0004), 7,
      R"({"line":7,"path":"m.bin","input":"memory","detection":"Trojan.X","falsePositive":false,"status":"Success","statusCode":0,"milliseconds":0.0})"},
     {"FailedWithEscapes",
-     result("caf\xc3\xa9\xff\x01", false, std::nullopt, "NotChecked", -1, 1234567.8915, "line \"2\":\tbad\\\n"),
+     result("caf\xc3\xa9\xff\x01", false, std::nullopt, "NotChecked", -1, 1234567.8915,
+            "line \"2\":\tbad\\\n"),
      std::nullopt,
      "{\"path\":\"caf\xc3\xa9\xef\xbf\xbd\\u0001\",\"input\":\"file\",\"detection\":"
      "\"Trojan.X\",\"falsePositive\":null,\"status\":\"NotChecked\",\"statusCode\":-1,"
@@ -230,7 +237,8 @@ std::string readOf(const char* line) {
   CheckRequest request;
   std::string reason;
   const bool ok = parseRequestLine(line, request, reason);
-  std::string text = (ok ? "" : reason + " / ") + "path=" + request.path + " detection=" + request.detection;
+  std::string text =
+      (ok ? "" : reason + " / ") + "path=" + request.path + " detection=" + request.detection;
   if (request.hash) text += " hash=" + *request.hash;
   if (request.extra) text += " extra=" + *request.extra;
   if (request.memory) text += " memory";
@@ -244,7 +252,8 @@ class RequestLine : public ::testing::TestWithParam<RequestCase> {};
 
 TEST_P(RequestLine, ReadsOrRefuses) { EXPECT_EQ(readOf(GetParam().line), GetParam().read); }
 
-const std::string kNotWhole = "\"size\" must be a whole number of bytes, 0 or more / path=p detection=d";
+const std::string kNotWhole =
+    "\"size\" must be a whole number of bytes, 0 or more / path=p detection=d";
 
 INSTANTIATE_TEST_SUITE_P(Requests, RequestLine, ::testing::ValuesIn(std::vector<RequestCase>{
     {"Plain", R"({"path":"a.txt","detection":"T.X","hash":"AB","extra":"","size":50})",
