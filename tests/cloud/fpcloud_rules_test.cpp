@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -37,9 +38,9 @@ TEST_P(CheckBody, AcceptsTheProtocolsObjectAndNamesWhatIsWrong) {
 // The fields every row but a few needs, with the row's own changes (a null
 // leaves the field out).
 std::string body(const json& changes) {
-  json body = {{"detection", "A"}, {"size", 1}, {"input", "file"}, {"host", "h"}};
-  body.merge_patch(changes);
-  return body.dump();
+  json fields = {{"detection", "A"}, {"size", 1}, {"input", "file"}, {"host", "h"}};
+  fields.merge_patch(changes);
+  return fields.dump();
 }
 
 INSTANTIATE_TEST_SUITE_P(Bodies, CheckBody, ::testing::ValuesIn(std::vector<BodyCase>{
