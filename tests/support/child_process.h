@@ -29,7 +29,6 @@ struct ChildStream {
   Kind kind = Kind::Null;
   std::string path{};
 
-  static ChildStream null() { return {}; }
   static ChildStream file(std::string path) { return {Kind::File, std::move(path)}; }
   static ChildStream pipe() { return {Kind::Pipe, {}}; }
   static ChildStream terminal(std::string path) { return {Kind::Terminal, std::move(path)}; }
