@@ -4,6 +4,8 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -72,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(Bodies, CheckBody, ::testing::ValuesIn(std::vector<Body
 
 struct PlanCase {
   const char* name;
-  FaultSettings settings;  // seeded with 7
+  FaultSettings settings;
   int requests;
   // One letter a request ('-' none, 'D' delay, 'S' status, 'X' drop) where
   // the plan is exact; empty where a share draws.
@@ -81,9 +83,13 @@ struct PlanCase {
   int mostFaulted = 0;
 };
 
+FaultSettings faults(unsigned delayMs, std::optional<int> status, bool drop, double share = 1.0,
+                     std::optional<std::uint64_t> count = std::nullopt, bool mix = false) {
+  return {delayMs, status, "", drop, share, count, mix, 7};
+}
+
 // The plan's letters, and whether no request got more than one fault.
-std::pair<std::string, bool> run(FaultSettings settings, int requests) {
-  settings.seed = 7;
+std::pair<std::string, bool> run(const FaultSettings& settings, int requests) {
   FaultPlan plan(settings);
   std::string letters;
   bool oneFaultEach = true;
@@ -117,14 +123,14 @@ TEST_P(FaultPlanRows, HandsOutTheFaultsItWasGivenAndRepeatsForTheSameSeed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Plans, FaultPlanRows, ::testing::ValuesIn(std::vector<PlanCase>{
-    {"NoFault", {}, 4, "----"},
-    {"DelayEach", {.delayMs = 300}, 4, "DDDD"},
-    {"StatusToTheFirstTwo", {.status = 503, .count = 2}, 5, "SS---"},
-    {"StatusNamesADelayedAnswer", {.delayMs = 300, .status = 503}, 3, "SSS"},
-    {"DropDecidesOverStatus", {.status = 503, .drop = true}, 3, "XXX"},
-    {"AQuarterShare", {.status = 503, .share = 0.25}, 400, "", 60, 140},
-    {"AShareOfTheFirstTen", {.status = 503, .share = 0.5, .count = 10}, 40, "", 1, 9},
-    {"MixedOneAtATime", {.status = 503, .drop = true, .mix = true}, 60, "", 60, 60}}),
+    {"NoFault", faults(0, std::nullopt, false), 4, "----"},
+    {"DelayEach", faults(300, std::nullopt, false), 4, "DDDD"},
+    {"StatusToTheFirstTwo", faults(0, 503, false, 1.0, 2), 5, "SS---"},
+    {"StatusNamesADelayedAnswer", faults(300, 503, false), 3, "SSS"},
+    {"DropDecidesOverStatus", faults(0, 503, true), 3, "XXX"},
+    {"AQuarterShare", faults(0, 503, false, 0.25), 400, "", 60, 140},
+    {"AShareOfTheFirstTen", faults(0, 503, false, 0.5, 10), 40, "", 1, 9},
+    {"MixedOneAtATime", faults(0, 503, true, 1.0, std::nullopt, true), 60, "", 60, 60}}),
     kByName);
 
 }  // namespace

@@ -62,11 +62,13 @@ void runScript(const std::string& script, const std::function<std::string(const 
       waitingStep = step;
       continue;
     }
-    if (waiting.valid())
+    if (waiting.valid()) {
       ASSERT_EQ(waiting.wait_for(50ms), std::future_status::timeout) << "did not wait";
+    }
     EXPECT_EQ(run(step), step.expected);
-    if (waiting.valid() && --waitingStep.waits == 0)
+    if (waiting.valid() && --waitingStep.waits == 0) {
       EXPECT_EQ(waiting.get(), waitingStep.expected) << "the step that waited";
+    }
   }
 }
 
