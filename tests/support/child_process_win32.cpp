@@ -62,8 +62,12 @@ Handle spawn(const std::string& program, const std::wstring& application,
              const std::string& workingDirectory) {
   std::wstring commandLine = quoted(application.empty() ? wide(program) : application);
   for (const std::string& argument : arguments) commandLine += L" " + quoted(wide(argument));
-  STARTUPINFOW startup{.cb = sizeof(STARTUPINFOW), .dwFlags = STARTF_USESTDHANDLES,
-                       .hStdInput = streams[0], .hStdOutput = streams[1], .hStdError = streams[2]};
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = streams[0];
+  startup.hStdOutput = streams[1];
+  startup.hStdError = streams[2];
   const std::wstring directory = wide(workingDirectory);
   PROCESS_INFORMATION started{};
   if (!::CreateProcessW(application.empty() ? nullptr : application.c_str(), commandLine.data(),
