@@ -14,35 +14,21 @@ constexpr auto kPoll = 2ms;
 // A killed child ends in moments; one that does not is a failure of its own.
 constexpr auto kKillBound = 10s;
 
-// A file the child writes exists, empty, before the child starts, so that
-// the test may open it for reading at once.
-void createEmpty(const ChildStream& stream) {
-  if (stream.kind == ChildStream::Kind::File || stream.kind == ChildStream::Kind::Terminal) {
-    std::ofstream(fromUtf8(stream.path), std::ios::binary | std::ios::trunc).close();
-  }
-}
-
 }  // namespace
 
 ChildProcess::ChildProcess(const ChildSetup& setup) {
-  createEmpty(setup.output);
-  createEmpty(setup.error);
+  // A file the child writes exists, empty, before the child starts, so that
+  // the test may open it for reading at once.
+  for (const ChildStream* stream : {&setup.output, &setup.error}) {
+    if (stream->kind == ChildStream::Kind::File || stream->kind == ChildStream::Kind::Terminal)
+      std::ofstream(fromUtf8(stream->path), std::ios::binary | std::ios::trunc).close();
+  }
   system_ = startChild(setup);
 }
 
 ChildProcess::~ChildProcess() {
   if (!wait(0ms)) kill();
 }
-
-bool ChildProcess::write(std::string_view text) { return system_->write(text); }
-
-void ChildProcess::closeInput() { system_->closeInput(); }
-
-bool ChildProcess::read(std::string& text, std::chrono::milliseconds timeout) {
-  return system_->read(text, timeout);
-}
-
-void ChildProcess::closeOutput() { system_->closeOutput(); }
 
 void ChildProcess::signal(int number) {
   std::lock_guard lock(mutex_);
@@ -51,13 +37,10 @@ void ChildProcess::signal(int number) {
 
 std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    {
-      std::lock_guard lock(mutex_);
-      if (const std::optional<int> code = system_->exitCode()) return code;
-    }
+  for (;; std::this_thread::sleep_for(kPoll)) {
+    if (std::lock_guard lock(mutex_); const std::optional<int> code = system_->exitCode())
+      return code;
     if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
-    std::this_thread::sleep_for(kPoll);
   }
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,7 +29,6 @@ struct ChildStream {
   Kind kind = Kind::Null;
   std::string path{};
 
-  static ChildStream null() { return {}; }
   static ChildStream file(std::string path) { return {Kind::File, std::move(path)}; }
   static ChildStream pipe() { return {Kind::Pipe, {}}; }
   static ChildStream terminal(std::string path) { return {Kind::Terminal, std::move(path)}; }
@@ -65,17 +65,17 @@ class ChildProcess {
   explicit ChildProcess(const ChildSetup& setup);
   // Kills the child if it still runs, and waits for it.
   ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
 
   // Writes to the standard input pipe; false once the child no longer reads
   // it.
-  bool write(std::string_view text);
-  void closeInput();
+  bool write(std::string_view text) { return system_->write(text); }
+  void closeInput() { system_->closeInput(); }
   // Appends to text what the standard output pipe holds within the time-out;
   // false once the output has ended.
-  bool read(std::string& text, std::chrono::milliseconds timeout);
-  void closeOutput();
+  bool read(std::string& text, std::chrono::milliseconds timeout) {
+    return system_->read(text, timeout);
+  }
+  void closeOutput() { system_->closeOutput(); }
 
   // Sends the signal (any on POSIX; kTerminate or kKill to a Windows
   // program, else std::logic_error).
@@ -88,14 +88,16 @@ class ChildProcess {
   // that would not end.
   std::optional<int> kill();
 
-  // The platform's part: one started process.
-  class System {
-   public:
+  // The platform's part: one started process. A child without pipes (a
+  // Linux program under Wine) keeps the defaults.
+  struct System {
     virtual ~System() = default;
-    virtual bool write(std::string_view text) = 0;
-    virtual void closeInput() = 0;
-    virtual bool read(std::string& text, std::chrono::milliseconds timeout) = 0;
-    virtual void closeOutput() = 0;
+    virtual bool write(std::string_view) { throw std::logic_error("no pipe to the child"); }
+    virtual void closeInput() {}
+    virtual bool read(std::string&, std::chrono::milliseconds) {
+      throw std::logic_error("no pipe from the child");
+    }
+    virtual void closeOutput() {}
     virtual void signal(int number) = 0;
     // The exit code once the child has ended; never waits.
     virtual std::optional<int> exitCode() = 0;

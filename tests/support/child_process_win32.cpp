@@ -7,11 +7,11 @@
 // program runs under /bin/sh, which sets up its streams as files, writes its
 // process id to a file, waits for it and writes its exit status to another
 // file: the program has ended once that file is there, and is signalled by
-// kill(1). The shell is the program's parent and reaps it, so an ended
-// program leaves no zombie behind.
+// kill(1), itself such a program. The shell is the program's parent and reaps
+// it, so an ended program leaves no zombie behind.
 #include <windows.h>
 
-#include <filesystem>
+#include <array>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
@@ -26,14 +26,15 @@ namespace {
 
 using namespace std::chrono_literals;
 
+constexpr auto kPoll = 5ms;
+constexpr auto kShellBound = 10s;  // for the shell to start the program, or kill(1) to end
+
 struct HandleTraits {
   using Handle = HANDLE;
   static Handle invalid() noexcept { return nullptr; }
   static void close(Handle handle) noexcept { ::CloseHandle(handle); }
 };
 using Handle = plx::UniqueResource<HandleTraits>;
-
-// --- programs of this build -----------------------------------------------------
 
 Handle openInheritable(const std::string& path, DWORD access, DWORD disposition) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -47,48 +48,50 @@ Handle openInheritable(const std::string& path, DWORD access, DWORD disposition)
 // A pipe whose one end the child inherits: {the child's end, the test's}.
 std::pair<Handle, Handle> makePipe(bool childReads) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE read = nullptr;
-  HANDLE write = nullptr;
-  if (!::CreatePipe(&read, &write, &inherit, 1 << 16)) throw std::runtime_error("no pipe");
-  Handle readEnd(read);
-  Handle writeEnd(write);
-  ::SetHandleInformation(childReads ? write : read, HANDLE_FLAG_INHERIT, 0);
-  return childReads ? std::pair{std::move(readEnd), std::move(writeEnd)}
-                    : std::pair{std::move(writeEnd), std::move(readEnd)};
+  HANDLE ends[2] = {};  // read, write
+  if (!::CreatePipe(&ends[0], &ends[1], &inherit, 1 << 16)) throw std::runtime_error("no pipe");
+  ::SetHandleInformation(ends[childReads ? 1 : 0], HANDLE_FLAG_INHERIT, 0);
+  return {Handle(ends[childReads ? 0 : 1]), Handle(ends[childReads ? 1 : 0])};
 }
+
+// Starts program (looked up as CreateProcessW does, or the executable at
+// application when given) with the standard handles {input, output, error};
+// its process handle, null for a Linux program under Wine.
+Handle spawn(const std::string& program, const std::wstring& application,
+             const std::vector<std::string>& arguments, std::array<HANDLE, 3> streams,
+             const std::string& workingDirectory) {
+  std::wstring commandLine = quoted(application.empty() ? wide(program) : application);
+  for (const std::string& argument : arguments) commandLine += L" " + quoted(wide(argument));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = streams[0];
+  startup.hStdOutput = streams[1];
+  startup.hStdError = streams[2];
+  const std::wstring directory = wide(workingDirectory);
+  PROCESS_INFORMATION started{};
+  if (!::CreateProcessW(application.empty() ? nullptr : application.c_str(), commandLine.data(),
+                        nullptr, nullptr, TRUE, 0, nullptr,
+                        directory.empty() ? nullptr : directory.c_str(), &startup, &started))
+    throw std::runtime_error("cannot start " + program + " (error " +
+                             std::to_string(::GetLastError()) + ")");
+  // Under Wine the handles of a Linux program are null or unusable.
+  if (started.hThread != nullptr) ::CloseHandle(started.hThread);
+  return Handle(started.hProcess);
+}
+
+// --- programs of this build -----------------------------------------------------
 
 class WindowsChild final : public ChildProcess::System {
  public:
   explicit WindowsChild(const ChildSetup& setup) {
-    Handle childInput = childEnd(setup.input, true);
-    Handle childOutput = childEnd(setup.output, false);
-    Handle childError;
-    if (setup.error.kind != ChildStream::Kind::Output) childError = childEnd(setup.error, false);
-    std::wstring commandLine = quoted(wide(setup.program));
-    for (const std::string& argument : setup.arguments) commandLine += L" " + quoted(wide(argument));
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = childInput.get();
-    startup.hStdOutput = childOutput.get();
-    startup.hStdError = childError ? childError.get() : childOutput.get();
-    const std::wstring directory = wide(setup.workingDirectory);
-    PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                          directory.empty() ? nullptr : directory.c_str(), &startup, &started)) {
-      throw std::runtime_error("cannot start " + setup.program);
-    }
-    ::CloseHandle(started.hThread);
-    process_.reset(started.hProcess);
-  }
-
-  ~WindowsChild() override {
-    input_.reset();
-    output_.reset();
-    if (!exitCode()) {
-      ::TerminateProcess(process_.get(), 128 + kKill);
-      ::WaitForSingleObject(process_.get(), INFINITE);
-    }
+    const Handle input = childEnd(setup.input, true);
+    const Handle output = childEnd(setup.output, false);
+    const Handle error =
+        setup.error.kind == ChildStream::Kind::Output ? Handle() : childEnd(setup.error, false);
+    process_ = spawn(setup.program, L"", setup.arguments,
+                     {input.get(), output.get(), error ? error.get() : output.get()},
+                     setup.workingDirectory);
   }
 
   bool write(std::string_view text) override {
@@ -104,19 +107,16 @@ class WindowsChild final : public ChildProcess::System {
   // is there.
   bool read(std::string& text, std::chrono::milliseconds timeout) override {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      DWORD available = 0;
+    for (DWORD available = 0;; std::this_thread::sleep_for(kPoll)) {
       if (!output_ || !::PeekNamedPipe(output_.get(), nullptr, 0, nullptr, &available, nullptr))
         return false;
-      if (available > 0) {
-        std::string bytes(available, '\0');
-        DWORD count = 0;
-        if (!::ReadFile(output_.get(), bytes.data(), available, &count, nullptr)) return false;
-        text.append(bytes, 0, count);
-        return true;
-      }
-      if (std::chrono::steady_clock::now() >= deadline) return true;
-      std::this_thread::sleep_for(2ms);
+      if (available == 0 && std::chrono::steady_clock::now() >= deadline) return true;
+      if (available == 0) continue;
+      std::string bytes(available, '\0');
+      DWORD count = 0;
+      if (!::ReadFile(output_.get(), bytes.data(), available, &count, nullptr)) return false;
+      text.append(bytes, 0, count);
+      return true;
     }
   }
 
@@ -138,22 +138,16 @@ class WindowsChild final : public ChildProcess::System {
  private:
   // The handle the child gets for a stream; a pipe's other end stays here.
   Handle childEnd(const ChildStream& stream, bool isInput) {
-    switch (stream.kind) {
-      case ChildStream::Kind::Null:
-        return openInheritable("NUL", isInput ? GENERIC_READ : GENERIC_WRITE, OPEN_EXISTING);
-      case ChildStream::Kind::File:
-        return openInheritable(stream.path, isInput ? GENERIC_READ : GENERIC_WRITE,
-                               isInput ? OPEN_EXISTING : CREATE_ALWAYS);
-      case ChildStream::Kind::Pipe: {
-        auto [child, test] = makePipe(isInput);
-        (isInput ? input_ : output_) = std::move(test);
-        return std::move(child);
-      }
-      case ChildStream::Kind::Terminal:
-      case ChildStream::Kind::Output:
-        break;
+    if (stream.kind == ChildStream::Kind::Pipe) {
+      auto [child, test] = makePipe(isInput);
+      (isInput ? input_ : output_) = std::move(test);
+      return std::move(child);
     }
-    throw std::logic_error("no such stream for a Windows program");
+    const bool null = stream.kind == ChildStream::Kind::Null;
+    if (!null && stream.kind != ChildStream::Kind::File)
+      throw std::logic_error("no such stream for a Windows program");
+    return openInheritable(null ? "NUL" : stream.path, isInput ? GENERIC_READ : GENERIC_WRITE,
+                           isInput || null ? OPEN_EXISTING : CREATE_ALWAYS);
   }
 
   Handle process_;
@@ -163,70 +157,55 @@ class WindowsChild final : public ChildProcess::System {
 
 // --- programs of the Linux side, under Wine ---------------------------------------
 
-constexpr auto kPidBound = 10s;  // for the shell to start the program
-constexpr auto kPoll = 5ms;
-
-// Wine's path mapping, exported by its kernel32; absent on Windows itself.
-template <typename Function>
-Function wineFunction(const char* name) {
-  const auto found = reinterpret_cast<Function>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), name)));
-  if (found == nullptr)
-    throw std::runtime_error(std::string("not under Wine: no ") + name +
+// A path through Wine's mapping (wine_get_unix_file_name or
+// wine_get_dos_file_name, exported by its kernel32; absent on Windows itself).
+template <typename To, typename From>
+std::basic_string<To> winePath(const char* function, const From* path, const std::string& shown) {
+  using Convert = To*(CDECL*)(const From*);
+  const auto convert = reinterpret_cast<Convert>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), function)));
+  if (convert == nullptr)
+    throw std::runtime_error(std::string("not under Wine: no ") + function +
                              " (a Linux program needs Wine to reach the Linux side)");
-  return found;
-}
-
-std::string unixPathOf(const std::string& windowsPath) {
-  using Convert = char*(CDECL*)(LPCWSTR);
-  static const auto convert = wineFunction<Convert>("wine_get_unix_file_name");
-  char* unix = convert(wide(windowsPath).c_str());
-  if (unix == nullptr) throw std::runtime_error("no Unix path for " + windowsPath);
-  std::string result(unix);
-  ::HeapFree(::GetProcessHeap(), 0, unix);
+  To* converted = convert(path);
+  if (converted == nullptr)
+    throw std::runtime_error(std::string(function) + " failed for " + shown);
+  std::basic_string<To> result(converted);
+  ::HeapFree(::GetProcessHeap(), 0, converted);
   return result;
 }
 
-std::wstring windowsPathOf(const std::string& unixPath) {
-  using Convert = WCHAR*(CDECL*)(const char*);
-  static const auto convert = wineFunction<Convert>("wine_get_dos_file_name");
-  WCHAR* dos = convert(unixPath.c_str());
-  if (dos == nullptr) throw std::runtime_error("no Windows path for " + unixPath);
-  std::wstring result(dos);
-  ::HeapFree(::GetProcessHeap(), 0, dos);
-  return result;
+std::string unixPathOf(const std::string& path) {
+  return winePath<char>("wine_get_unix_file_name", wide(path).c_str(), path);
 }
 
 bool isWindowsPath(const std::string& text) {
   return text.size() > 3 && text[1] == ':' && (text[2] == '\\' || text[2] == '/');
 }
 
-// The number a file of the shell holds; none while it has none (the shell
-// renames it into place whole).
-std::optional<int> numberIn(const std::string& file) {
-  std::ifstream in(fromUtf8(file));
-  int number = 0;
-  if (in >> number) return number;
-  return std::nullopt;
+// The number a file of the shell holds, waiting for it up to bound; none
+// while it has none (the shell renames it into place whole).
+std::optional<int> numberIn(const std::string& file, std::chrono::milliseconds bound = 0ms) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  for (;;) {
+    std::ifstream in(fromUtf8(file));
+    if (int number = 0; in >> number) return number;
+    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(kPoll);
+  }
 }
 
 class LinuxChild final : public ChildProcess::System {
  public:
-  explicit LinuxChild(const ChildSetup& setup)
-      : pidFile_(scratch_.file("pid")), statusFile_(scratch_.file("status")) {
+  explicit LinuxChild(const ChildSetup& setup) : statusFile_(scratch_.file("status")) {
+    const std::string pidFile = scratch_.file("pid");
     const auto streamPath = [](const ChildStream& stream) -> std::string {
-      switch (stream.kind) {
-        case ChildStream::Kind::Null: return "/dev/null";
-        case ChildStream::Kind::File: return unixPathOf(stream.path);
-        case ChildStream::Kind::Output: return "";
-        case ChildStream::Kind::Pipe:
-        case ChildStream::Kind::Terminal: break;
-      }
-      throw std::logic_error("a Linux program under Wine takes files only");
+      if (stream.kind == ChildStream::Kind::Pipe || stream.kind == ChildStream::Kind::Terminal)
+        throw std::logic_error("a Linux program under Wine takes files only");
+      if (stream.kind == ChildStream::Kind::File) return unixPathOf(stream.path);
+      // Empty: where the output goes.
+      return stream.kind == ChildStream::Kind::Null ? "/dev/null" : "";
     };
-    // The shell's own output goes to a file of its own: the streams Wine
-    // would hand it are the test's, which a shell that outlived the test
-    // would hold open.
     std::vector<std::string> arguments{
         "-c",
         "s=$1; p=$2; i=$3; o=$4; e=$5; d=$6; shift 6; exec 2>&1; "
@@ -234,39 +213,27 @@ class LinuxChild final : public ChildProcess::System {
         "if [ -z \"$e\" ]; then \"$@\" <\"$i\" >\"$o\" 2>&1 & else \"$@\" <\"$i\" >\"$o\" 2>\"$e\" & fi; "
         "echo $! > \"$p.part\" && mv \"$p.part\" \"$p\"; "
         "wait $!; echo $? > \"$s.part\" && mv \"$s.part\" \"$s\"",
-        "sh", unixPathOf(statusFile_), unixPathOf(pidFile_), streamPath(setup.input),
+        "sh", unixPathOf(statusFile_), unixPathOf(pidFile), streamPath(setup.input),
         streamPath(setup.output), streamPath(setup.error),
         setup.workingDirectory.empty() ? "" : unixPathOf(setup.workingDirectory), setup.program};
     for (const std::string& argument : setup.arguments)
       arguments.push_back(isWindowsPath(argument) ? unixPathOf(argument) : argument);
-    startShell(arguments, scratch_.file("shell.out"));
-    const auto deadline = std::chrono::steady_clock::now() + kPidBound;
-    while (!(pid_ = numberIn(pidFile_))) {
-      if (std::chrono::steady_clock::now() > deadline)
-        throw std::runtime_error("cannot start " + setup.program + " under Wine");
-      std::this_thread::sleep_for(kPoll);
-    }
+    // The shell's own output goes to a file of its own: the streams Wine
+    // would hand it are the test's, which a shell that outlived the test
+    // would hold open.
+    const Handle shellOutput =
+        openInheritable(scratch_.file("shell.out"), GENERIC_WRITE, CREATE_ALWAYS);
+    spawn("/bin/sh", winePath<WCHAR>("wine_get_dos_file_name", "/bin/sh", "/bin/sh"), arguments,
+          {::GetStdHandle(STD_INPUT_HANDLE), shellOutput.get(), shellOutput.get()}, "");
+    pid_ = numberIn(pidFile, kShellBound);
+    if (!pid_) throw std::runtime_error("cannot start " + setup.program + " under Wine");
   }
-
-  bool write(std::string_view) override { throw std::logic_error("no pipe to a Linux program"); }
-  void closeInput() override {}
-  bool read(std::string&, std::chrono::milliseconds) override {
-    throw std::logic_error("no pipe from a Linux program");
-  }
-  void closeOutput() override {}
 
   void signal(int number) override {
     if (exitCode()) return;
-    // kill(1) runs like any other Linux program; it ends in moments.
-    TempDir control;
-    const std::string status = control.file("status");
-    startShell({"-c", "s=$1; shift; exec 2>&1; \"$@\"; echo $? > \"$s.part\" && mv \"$s.part\" \"$s\"",
-                "sh", unixPathOf(status), "/bin/kill", "-" + std::to_string(number),
-                std::to_string(*pid_)},
-               control.file("kill.out"));
-    const auto deadline = std::chrono::steady_clock::now() + kPidBound;
-    while (!numberIn(status) && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(kPoll);
+    LinuxChild kill({.program = "/bin/kill",
+                     .arguments = {"-" + std::to_string(number), std::to_string(*pid_)}});
+    numberIn(kill.statusFile_, kShellBound);
   }
 
   std::optional<int> exitCode() override {
@@ -275,31 +242,7 @@ class LinuxChild final : public ChildProcess::System {
   }
 
  private:
-  // Starts /bin/sh with the arguments, its standard output into outputFile.
-  static void startShell(const std::vector<std::string>& arguments, const std::string& outputFile) {
-    const std::wstring shell = windowsPathOf("/bin/sh");
-    std::wstring commandLine = quoted(shell);
-    for (const std::string& argument : arguments) commandLine += L" " + quoted(wide(argument));
-    const Handle output = openInheritable(outputFile, GENERIC_WRITE, CREATE_ALWAYS);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = output.get();
-    startup.hStdError = output.get();
-    PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(shell.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                          nullptr, &startup, &started))
-      throw std::runtime_error("cannot start /bin/sh under Wine (error " +
-                               std::to_string(::GetLastError()) + ")");
-    // Under Wine the handles of a Linux program are null or unusable; close
-    // what there is.
-    if (started.hThread != nullptr) ::CloseHandle(started.hThread);
-    if (started.hProcess != nullptr) ::CloseHandle(started.hProcess);
-  }
-
   TempDir scratch_;
-  std::string pidFile_;
   std::string statusFile_;
   std::optional<int> pid_;
   std::optional<int> exitCode_;

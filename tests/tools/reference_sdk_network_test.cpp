@@ -3,8 +3,7 @@
 // refusals and TLS, the verdict cache's life and proxy changes on the fly.
 // The service is a cpp-httplib server inside the test that records every
 // request and answers from a script. The rules (codes, retries, the breaker,
-// the cache) have tests of their own without a socket: cloud_rules_test.cpp
-// and cloud_client_test.cpp.
+// the cache) have tests of their own without a socket: cloud_client_test.cpp.
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -235,7 +234,7 @@ TEST_F(SdkNetwork, WarnsOfPlainHttpAtInitialize) {
 
 // --- answers ------------------------------------------------------------------
 
-// What each answer means is the cloud rules' table (cloud_rules_test.cpp);
+// What each answer means is the cloud rules' table (cloud_client_test.cpp);
 // what libcurl reads of an answer is shown here.
 TEST_F(SdkNetwork, AnAnswerBeyondTheBodyLimitIsRefusedWithoutRetry) {
   ASSERT_EQ(fpc->initialize(networkConfig(service.url(), 3)), Ok);
