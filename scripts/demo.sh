@@ -25,7 +25,7 @@ cd "$(dirname "$0")/.."
 missing=()
 command -v cmake >/dev/null 2>&1 || missing+=(cmake)
 command -v g++ >/dev/null 2>&1 || missing+=(g++)
-command -v ninja >/dev/null 2>&1 || missing+=(ninja-build)
+command -v make >/dev/null 2>&1 || missing+=(make)
 command -v pkg-config >/dev/null 2>&1 || missing+=(pkg-config)
 command -v openssl >/dev/null 2>&1 || missing+=(openssl)
 [ -f /usr/include/CLI/CLI.hpp ] || missing+=(libcli11-dev)
