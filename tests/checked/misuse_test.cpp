@@ -13,6 +13,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "tests/support/fake_sdk.h"
@@ -37,6 +38,7 @@ const std::string kNothing = "nothing";  // what a call without a result says
 
 const std::string kDirectory = sdkDirectory("good");
 const char kBuffer[] = "bytes";
+const auto kProxy = textOption(fp::OptionProxy, "proxy.example.net:3128");
 
 class World {
  public:
@@ -89,6 +91,12 @@ class World {
     gone_.insert(object);
     return object;
   }
+  // A second release of object, which has no result.
+  template <class T>
+  std::string releaseTwice(T* object) {
+    release(object)->release();
+    return kNothing;
+  }
   // Releases what is left in the host's order, the plug-in object last.
   void releaseAll() {
     end();
@@ -110,8 +118,17 @@ class World {
     start(std::move(call));
     ASSERT_TRUE(FakeSdk::instance().waitForHeldEvent());
   }
-  void holdCheck(fp::InputV1* with = nullptr) {
+  // call while a check of with is held in the SDK: its answer, if it gives
+  // one, then the check's.
+  template <class Call>
+  std::string duringCheck(Call call, fp::InputV1* with = nullptr) {
     hold("checkDetection", [this, with] { return check(with); });
+    if constexpr (std::is_void_v<decltype(call())>) {
+      call();
+      return end();
+    } else {
+      return thenEnd(call());
+    }
   }
   // answer (taken before the held calls go on), then theirs.
   std::string thenEnd(const std::string& answer) { return answer + " " + end(); }
@@ -241,36 +258,25 @@ const Row kRows[] = {
     {"PluginInfoReleasedTwice", kNothing,
      VIOLATION "'release' called on a plug-in information object that was already released "
                "[double-release]",
-     [](World& w) {
-       w.release(w.plugin->getPluginInfo())->release();
-       return kNothing;
-     }},
+     [](World& w) { return w.releaseTwice(w.plugin->getPluginInfo()); }},
     {"CheckerReleasedTwice", kNothing,
      VIOLATION "'release' called on a checker that was already released [double-release]",
      [](World& w) {
        w.release(w.instance);
-       w.release(w.checker)->release();
-       return kNothing;
+       return w.releaseTwice(w.checker);
      }},
     {"InstanceReleasedTwice", kNothing,
      VIOLATION "'release' called on an instance that was already released [double-release]",
-     [](World& w) {
-       w.release(w.instance)->release();
-       return kNothing;
-     }},
+     [](World& w) { return w.releaseTwice(w.instance); }},
     {"InputReleasedTwice", kNothing,
      VIOLATION "'release' called on an input that was already released [double-release]",
-     [](World& w) {
-       w.release(w.input)->release();
-       return kNothing;
-     }},
+     [](World& w) { return w.releaseTwice(w.input); }},
     {"OutputReleasedTwice", kNothing,
      VIOLATION "'release' called on an output that was already released [double-release]",
      [](World& w) {
        fp::OutputV1* output = nullptr;
        w.instance->check(w.input, &output);
-       w.release(output)->release();
-       return kNothing;
+       return w.releaseTwice(output);
      }},
 
     // Lifetimes that do not nest: what is still used stays, and still works.
@@ -297,34 +303,22 @@ const Row kRows[] = {
      VIOLATION "'release' called on an instance while 'check' runs on it; it stays alive "
                "[release-during-call]",
      [](World& w) {
-       w.holdCheck();
-       w.instance->release();
-       const std::string held = w.end();
+       const std::string held = w.duringCheck([&] { w.instance->release(); });
        return held + " " + w.check();
      }},
     {"CheckerReleasedDuringCheck", "Success",
      VIOLATION "'release' called on a checker while 'check' runs on one of its instances; it "
                "stays alive [release-during-call]",
-     [](World& w) {
-       w.holdCheck();
-       w.checker->release();
-       return w.end();
-     }},
+     [](World& w) { return w.duringCheck([&] { w.checker->release(); }); }},
     {"PluginReleasedDuringCheck", "Success",
      VIOLATION "'release' called on the plug-in object while 'check' runs on an instance; it "
                "stays alive [release-during-call]",
-     [](World& w) {
-       w.holdCheck();
-       w.plugin->release();
-       return w.end();
-     }},
+     [](World& w) { return w.duringCheck([&] { w.plugin->release(); }); }},
     {"InputReleasedDuringCheck", "Success Success",
      VIOLATION
      "'release' called on an input while 'check' reads it; it stays alive [release-during-call]",
      [](World& w) {
-       w.holdCheck();
-       w.input->release();
-       const std::string held = w.end();
+       const std::string held = w.duringCheck([&] { w.input->release(); });
        return held + " " + w.check();
      }},
 
@@ -332,25 +326,19 @@ const Row kRows[] = {
     {"ResetDuringCheck", "Success",
      VIOLATION "'reset' called on the configuration of a checker while 'check' runs on one of its "
                "instances [overlapping-calls]",
-     [](World& w) {
-       w.holdCheck();
-       w.config->reset();
-       return w.end();
-     }},
+     [](World& w) { return w.duringCheck([&] { w.config->reset(); }); }},
     {"BaseDirectoryDuringCheck", "Error Success",
      VIOLATION "'setBaseDirectory' called on the configuration of a checker while 'check' runs on "
                "one of its instances [overlapping-calls]",
      [](World& w) {
-       w.holdCheck();
-       return w.thenEnd(said(w.config->setBaseDirectory("/tmp")));
+       return w.duringCheck([&] { return said(w.config->setBaseDirectory("/tmp")); });
      }},
     {"OptionDuringCheck", "Error Success",
      VIOLATION "'setCustomOption' called on the configuration of a checker while 'check' runs on "
                "one of its instances [overlapping-calls]",
      [](World& w) {
-       w.holdCheck();
        const auto option = numberOption(fp::OptionDataTimeout, 100);
-       return w.thenEnd(said(w.config->setCustomOption(&option)));
+       return w.duringCheck([&] { return said(w.config->setCustomOption(&option)); });
      }},
     {"CheckDuringConfiguration", "Error",
      VIOLATION "'check' called on an instance while 'setBaseDirectory' runs on its checker "
@@ -382,9 +370,8 @@ const Row kRows[] = {
      VIOLATION "'setCustomOption' called on the configuration of a checker while "
                "'setCustomOption' runs on its checker [overlapping-calls]",
      [](World& w) {
-       const auto proxy = textOption(fp::OptionProxy, "proxy.example.net:3128");
-       w.hold("setProxy", [&w, proxy] { return said(w.config->setCustomOption(&proxy)); });
-       return w.thenEnd(said(w.config->setCustomOption(&proxy)));
+       w.hold("setProxy", [&w] { return said(w.config->setCustomOption(&kProxy)); });
+       return w.thenEnd(said(w.config->setCustomOption(&kProxy)));
      }},
     {"InputChangedDuringChange", "Error",
      VIOLATION
@@ -409,39 +396,25 @@ const Row kRows[] = {
      }},
     {"PathSetDuringCheck", "Error Success",
      VIOLATION "'setPath' called on an input while 'check' reads it [input-changed-during-check]",
-     [](World& w) {
-       w.holdCheck();
-       return w.thenEnd(said(w.input->setPath("/tmp/x")));
-     }},
+     [](World& w) { return w.duringCheck([&] { return said(w.input->setPath("/tmp/x")); }); }},
     {"BufferSetDuringCheck", "Error Success",
      VIOLATION "'setBuffer' called on an input while 'check' reads it [input-changed-during-check]",
-     [](World& w) {
-       w.holdCheck();
-       return w.thenEnd(said(w.input->setBuffer(kBuffer, 1)));
-     }},
+     [](World& w) { return w.duringCheck([&] { return said(w.input->setBuffer(kBuffer, 1)); }); }},
     {"DetectionNameSetDuringCheck", "Error Success",
      VIOLATION
      "'setDetectionName' called on an input while 'check' reads it [input-changed-during-check]",
-     [](World& w) {
-       w.holdCheck();
-       return w.thenEnd(said(w.input->setDetectionName("X")));
-     }},
+     [](World& w) { return w.duringCheck([&] { return said(w.input->setDetectionName("X")); }); }},
     {"CustomDataAddedDuringCheck", "Error Success",
      VIOLATION
      "'addCustomData' called on an input while 'check' reads it [input-changed-during-check]",
      [](World& w) {
-       w.holdCheck();
        const auto hash = textOption(fp::CustomDataHash, "00ff");
-       return w.thenEnd(said(w.input->addCustomData(&hash)));
+       return w.duringCheck([&] { return said(w.input->addCustomData(&hash)); });
      }},
     {"FopsContextSetDuringCheck", "Success",
      VIOLATION
      "'setFopsContext' called on an input while 'check' reads it [input-changed-during-check]",
-     [](World& w) {
-       w.holdCheck();
-       w.input->setFopsContext(&w);
-       return w.end();
-     }},
+     [](World& w) { return w.duringCheck([&] { w.input->setFopsContext(&w); }); }},
     {"FileSizeSetDuringCheck", "Success",
      VIOLATION
      "'setFileSize' called on an input while 'check' reads it [input-changed-during-check]",
@@ -450,19 +423,14 @@ const Row kRows[] = {
        file->setDetectionName("EICAR");
        file->setPath("/no/such/file");
        file->setFileSize(10);
-       w.holdCheck(file);
-       file->setFileSize(20);
-       return w.end();
+       return w.duringCheck([file] { file->setFileSize(20); }, file);
      }},
 
     // What the release build answers soundly stays silent, with its answer.
     {"UnloadWithLiveInstances", "InUse", "", [](World& w) { return said(w.checker->unload()); }},
     {"SecondLoad", "AlreadyInitialized", "", [](World& w) { return said(w.checker->load()); }},
     {"UnloadDuringCheck", "InUse Success", "",
-     [](World& w) {
-       w.holdCheck();
-       return w.thenEnd(said(w.checker->unload()));
-     }},
+     [](World& w) { return w.duringCheck([&] { return said(w.checker->unload()); }); }},
     {"LoadedCheckerReleasedWithoutInstances", kNothing, "",
      [](World& w) {
        w.release(w.instance);
@@ -478,9 +446,7 @@ const Row kRows[] = {
      [](World& w) { return w.check(w.input, w.secondInstance()); }},
     {"ProxyChangedDuringCheck", "Success Success", "",
      [](World& w) {
-       w.holdCheck();
-       const auto proxy = textOption(fp::OptionProxy, "proxy.example.net:3128");
-       return w.thenEnd(said(w.config->setCustomOption(&proxy)));
+       return w.duringCheck([&] { return said(w.config->setCustomOption(&kProxy)); });
      }},
     {"ChecksOnTwoInstancesAtOnce", "Success Success", "",
      [](World& w) {
@@ -493,15 +459,12 @@ const Row kRows[] = {
      }},
     {"InputsAndOptionsBesideACheck", "an object an object Success", "",
      [](World& w) {
-       w.holdCheck();
-       return w.thenEnd(said(w.keep(w.instance->createInput(1))) + " " +
-                        said(w.instance->getOptions()));
+       return w.duringCheck([&] {
+         return said(w.keep(w.instance->createInput(1))) + " " + said(w.instance->getOptions());
+       });
      }},
     {"SecondJobOnABusyInstance", "Error Success", "",
-     [](World& w) {
-       w.holdCheck();
-       return w.thenEnd(w.check(w.memoryInput(*w.instance)));
-     }},
+     [](World& w) { return w.duringCheck([&] { return w.check(w.memoryInput(*w.instance)); }); }},
     {"NullArguments", "Error Error Error Error Error Error Error", "",
      [](World& w) {
        fp::OutputV1* output = nullptr;

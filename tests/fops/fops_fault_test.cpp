@@ -16,8 +16,6 @@
 namespace kesp::test {
 namespace {
 
-using Lines = std::vector<std::string>;
-
 using FopsFaults = FopsTest;
 
 // Runs every operation once on a file holding "0123456789" and stops at the
@@ -59,40 +57,25 @@ TEST_F(FopsFaults, EachFailingCallLogsItsLineAndLeavesNothingOpen) {
     const std::string path = dir.file("data.bin");
     const std::string moved = dir.file("moved.bin");
     writeFile(path, "0123456789");
-    const std::string file = "(filename '" + path + "'";
     const std::vector<Expected> expected{
-        {SystemCall::Access,
-         {"(Default FOPS) Error in 'access' function " + file + ", flags '3')"}},
-        {SystemCall::Open,
-         {"(Default FOPS) Error in 'open' function " + file + ", access '1', flags '0')"}},
+        {SystemCall::Access, {fopsError("access", path, ", flags '3')")}},
+        {SystemCall::Open, {fopsError("open", path, ", access '1', flags '0')")}},
         {SystemCall::Write,
-         {"(Default FOPS) Error in 'write' function " + file +
-          ", bytes to write '3'), error while writing"}},
+         {fopsError("write", path, ", bytes to write '3'), error while writing")}},
         {SystemCall::SetPointer,
-         {"(Default FOPS) Error in 'seek' function " + file +
-          ", offset '0', whence '0'), cannot set file pointer"}},
-        {SystemCall::SetPointer,
-         {"(Default FOPS) Error in 'tell' function " + file + "), cannot get file pointer"}},
-        {SystemCall::Read,
-         {"(Default FOPS) Error in 'read' function " + file +
-          ", bytes to read '10'), error while reading"}},
-        {SystemCall::Flush, {"(Default FOPS) Error in 'flush' function " + file + "), cannot flush"}},
-        {SystemCall::Size,
-         {"(Default FOPS) Error in 'size' function " + file + "), cannot get file size"}},
-        {SystemCall::Close,
-         {"(Default FOPS) Error in 'close' function " + file + "), cannot close handle"}},
+         {fopsError("seek", path, ", offset '0', whence '0'), cannot set file pointer")}},
+        {SystemCall::SetPointer, {fopsError("tell", path, "), cannot get file pointer")}},
+        {SystemCall::Read, {fopsError("read", path, ", bytes to read '10'), error while reading")}},
+        {SystemCall::Flush, {fopsError("flush", path, "), cannot flush")}},
+        {SystemCall::Size, {fopsError("size", path, "), cannot get file size")}},
+        {SystemCall::Close, {fopsError("close", path, "), cannot close handle")}},
         {SystemCall::Open,
-         {"(Default FOPS) Error in 'open' function " + file + ", access '0', flags '0')",
-          "(Default FOPS) Error in 'size' function " + file + "), cannot open handle"}},
-        {SystemCall::Size,
-         {"(Default FOPS) Error in 'size' function " + file + "), cannot get file size"}},
-        {SystemCall::Close,
-         {"(Default FOPS) Error in 'close' function " + file + "), cannot close handle"}},
-        {SystemCall::Move,
-         {"(Default FOPS) Error in 'rename' function " + file + ", new filename '" + moved +
-          "')"}},
-        {SystemCall::Remove,
-         {"(Default FOPS) Error in 'unlink' function (filename '" + moved + "')"}},
+         {fopsError("open", path, ", access '0', flags '0')"),
+          fopsError("size", path, "), cannot open handle")}},
+        {SystemCall::Size, {fopsError("size", path, "), cannot get file size")}},
+        {SystemCall::Close, {fopsError("close", path, "), cannot close handle")}},
+        {SystemCall::Move, {fopsError("rename", path, ", new filename '" + moved + "')")}},
+        {SystemCall::Remove, {fopsError("unlink", moved, ")")}},
     };
     sink_.clear();
     faults.failNthCall(n);
@@ -112,8 +95,7 @@ TEST_F(FopsFaults, EachFailingCallLogsItsLineAndLeavesNothingOpen) {
 }
 
 TEST_F(FopsFaults, ExceptionsStayInsideTheOperation) {
-  const std::string path = dir_.file("data.bin");
-  writeFile(path, "0123456789");
+  const std::string path = tenByteFile();
   SystemCallFaults faults;
   faults.calls().size = [](fops::NativeHandle, std::uint64_t*) -> bool {
     throw std::runtime_error("size went wrong");
@@ -139,26 +121,23 @@ TEST_F(FopsFaults, ExceptionsStayInsideTheOperation) {
   EXPECT_EQ(lines(), (Lines{"size went wrong", "Unknown exception"}));
 }
 
+// The count of the last transfer that reached the system.
 std::uint32_t lastCount = 0;
 
-bool recordRead(fops::NativeHandle, void*, std::uint32_t count, std::uint32_t* done) {
-  lastCount = count;
-  *done = 0;
-  return true;
-}
-
-bool recordWrite(fops::NativeHandle, const void*, std::uint32_t count, std::uint32_t* done) {
-  lastCount = count;
-  *done = 0;
-  return true;
-}
-
 TEST_F(FopsFaults, SingleTransfersStopAt4294967295Bytes) {
-  const std::string path = dir_.file("data.bin");
-  writeFile(path, "0123456789");
+  const std::string path = tenByteFile();
   SystemCallFaults faults;
-  faults.calls().read = &recordRead;
-  faults.calls().write = &recordWrite;
+  faults.calls().read = [](fops::NativeHandle, void*, std::uint32_t count, std::uint32_t* done) {
+    lastCount = count;
+    *done = 0;
+    return true;
+  };
+  faults.calls().write = [](fops::NativeHandle, const void*, std::uint32_t count,
+                            std::uint32_t* done) {
+    lastCount = count;
+    *done = 0;
+    return true;
+  };
   const FileObject file = create(path);
   ASSERT_TRUE(file->open(FopsOpenReadWrite, 0));
   char buffer[1] = {};
@@ -179,10 +158,10 @@ TEST_F(FopsFaults, SingleTransfersStopAt4294967295Bytes) {
   EXPECT_EQ(lastCount, 0u);
   EXPECT_EQ(count, 77u);
   EXPECT_TRUE(file->close());
-  EXPECT_EQ(lines(), (Lines{"(Default FOPS) Error in 'read' function (filename '" + path +
-                                "', bytes to read '4294967296'), too much data to read",
-                            "(Default FOPS) Error in 'write' function (filename '" + path +
-                                "', bytes to write '4294967296'), too much data to write"}));
+  EXPECT_EQ(
+      lines(),
+      (Lines{fopsError("read", path, ", bytes to read '4294967296'), too much data to read"),
+             fopsError("write", path, ", bytes to write '4294967296'), too much data to write")}));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,15 @@ struct FileReleaser {
   void operator()(FopsFileV1* file) const { factory->releaseFopsFile(file); }
 };
 using FileObject = std::unique_ptr<FopsFileV1, FileReleaser>;
+
+using Lines = std::vector<std::string>;
+
+// The line the default operations write when function fails on path; detail
+// follows the file name.
+inline std::string fopsError(const std::string& function, const std::string& path,
+                             const std::string& detail) {
+  return "(Default FOPS) Error in '" + function + "' function (filename '" + path + "'" + detail;
+}
 
 inline std::filesystem::path nativePath(const std::string& utf8Path) {
   return std::filesystem::path(std::u8string(utf8Path.begin(), utf8Path.end()));
@@ -53,6 +63,19 @@ class FopsTest : public ::testing::Test {
 
   FileObject create(const std::string& path) {
     return FileObject(factory_.createFopsFile(path.c_str(), nullptr), FileReleaser{&factory_});
+  }
+
+  // name in the scratch directory, holding "0123456789".
+  std::string tenByteFile(const std::string& name = "data.bin") const {
+    const std::string path = dir_.file(name);
+    writeFile(path, "0123456789");
+    return path;
+  }
+
+  // The size the object reports, or none when it refuses.
+  static std::optional<std::uint64_t> sizeOf(FopsFileV1& file) {
+    std::uint64_t size = 0;
+    return file.size(&size) ? std::optional(size) : std::nullopt;
   }
 
   // The texts of all lines so far, in order.

@@ -163,13 +163,23 @@ class Session {
            std::optional<DesignedFailure> designed = std::nullopt) {
     steps_.push_back(Step{std::move(name), std::move(run), repeatable, std::move(designed)});
   }
-  template <class T>
-  static Status made(const HostPtr<T>& object) {
-    return object ? Status::Success : kNull;
+  // A step that keeps what how makes in slot; no object is kNull.
+  template <class T, class Make>
+  void make(std::string name, HostPtr<T>& slot, Make how) {
+    add(std::move(name), [&slot, how] {
+      slot.reset(how());
+      return slot ? Status::Success : kNull;
+    });
   }
   Status option(std::uint32_t id, std::uint32_t type, std::uint64_t value) {
     const GenericData data{id, type, value};
     return checker_->getConfig()->setCustomOption(&data);
+  }
+  Status createInstance(HostPtr<fp::InstanceV1>& instance) {
+    fp::InstanceV1* made = nullptr;
+    const Status status = checker_->createInstance(&made);
+    instance.reset(made);
+    return status;
   }
   static Status check(fp::InstanceV1& instance, fp::InputV1& input, HostPtr<fp::OutputV1>& output) {
     fp::OutputV1* made = nullptr;
@@ -179,14 +189,8 @@ class Session {
   }
 
   void buildSteps() {
-    add("KESPGetPlugin", [this] {
-      plugin_.reset(allocationPluginEntry()(&input_));
-      return made(plugin_);
-    });
-    add("getChecker", [this] {
-      checker_.reset(plugin_->getChecker());
-      return made(checker_);
-    });
+    make("KESPGetPlugin", plugin_, [this] { return allocationPluginEntry()(&input_); });
+    make("getChecker", checker_, [this] { return plugin_->getChecker(); });
     add("setApiVersion", [this] {
       checker_->getConfig()->setApiVersion(2, 0);
       return Status::Success;
@@ -218,17 +222,10 @@ class Session {
       const fp::CheckerCommand command{fp::CommandThreadCleanup};
       return checker_->sendCommand(&command);
     });
-    add("createInstance", [this] {
-      fp::InstanceV1* made = nullptr;
-      const Status status = checker_->createInstance(&made);
-      instance_.reset(made);
-      return status;
-    });
+    add("createInstance", [this] { return createInstance(instance_); });
     add("setFops", [this] { return instance_->setFops(&fops); });
-    add("createInput file", [this] {
-      file_.reset(static_cast<fp::FileInputV1*>(instance_->createInput(0)));
-      return made(file_);
-    });
+    make("createInput file", file_,
+         [this] { return static_cast<fp::FileInputV1*>(instance_->createInput(0)); });
     add("setDetectionName file",
         [this] { return file_->setDetectionName("Trojan.Win32.Generic"); });
     add("setPath", [this] { return file_->setPath("/scan/incoming/sample-0001.exe"); });
@@ -241,10 +238,8 @@ class Session {
       fileVerdict_ = fileOutput_->isFalsePositive();
       return Status::Success;
     });
-    add("createInput memory", [this] {
-      memory_.reset(static_cast<fp::MemoryFileInputV1*>(instance_->createInput(1)));
-      return made(memory_);
-    });
+    make("createInput memory", memory_,
+         [this] { return static_cast<fp::MemoryFileInputV1*>(instance_->createInput(1)); });
     add("setDetectionName memory", [this] { return memory_->setDetectionName("EICAR-Test-File"); });
     add("setBuffer", [this] { return memory_->setBuffer(buffer_, sizeof buffer_); });
     add("addCustomData memory", [this] { return memory_->addCustomData(&custom_[4]); });
@@ -253,16 +248,10 @@ class Session {
       memoryVerdict_ = memoryOutput_->isFalsePositive();
       return Status::Success;
     });
-    add("createInstance keeping the default file operations", [this] {
-      fp::InstanceV1* made = nullptr;
-      const Status status = checker_->createInstance(&made);
-      plainInstance_.reset(made);
-      return status;
-    });
-    add("createInput default file", [this] {
-      plainFile_.reset(static_cast<fp::FileInputV1*>(plainInstance_->createInput(0)));
-      return made(plainFile_);
-    });
+    add("createInstance keeping the default file operations",
+        [this] { return createInstance(plainInstance_); });
+    make("createInput default file", plainFile_,
+         [this] { return static_cast<fp::FileInputV1*>(plainInstance_->createInput(0)); });
     add("setDetectionName default file",
         [this] { return plainFile_->setDetectionName("Trojan.Win32.Generic"); });
     add("setPath default file", [this] { return plainFile_->setPath(plainPath_.c_str()); });
@@ -293,10 +282,7 @@ class Session {
     end("release instance with the default file operations", plainInstance_);
     add("unload", [this] { return checker_->unload(); });
     end("release checker", checker_);
-    add("getPluginInfo", [this] {
-      info_.reset(plugin_->getPluginInfo());
-      return made(info_);
-    });
+    make("getPluginInfo", info_, [this] { return plugin_->getPluginInfo(); });
     end("release plugin info", info_);
     end("release plugin", plugin_);
   }

@@ -45,50 +45,15 @@ constexpr char kUnknownAsText[] =
 constexpr char kUnknownAsStatus[] =
     "Internal error: VFPC SDK error '-1' is not yet mapped to any interface error";
 
-enum class Operation {
-  CreateAtLoad,
-  InitializeAtLoad,
-  SetProxyAtLoad,
-  SetProxyOnTheFly,
-  CreateInstance,
-  CheckDetection,
-  DestroyInstance,
-  Uninitialize,
+class SdkFaultMatrix;
+
+// An operation of the checker: its name, the SDK call made to fail, and the
+// scenario around it.
+struct Operation {
+  const char* name;
+  SdkOp sdk;
+  void (SdkFaultMatrix::*scenario)();
 };
-
-const Operation kOperations[] = {
-    Operation::CreateAtLoad,     Operation::InitializeAtLoad, Operation::SetProxyAtLoad,
-    Operation::SetProxyOnTheFly, Operation::CreateInstance,   Operation::CheckDetection,
-    Operation::DestroyInstance,  Operation::Uninitialize,
-};
-
-const char* operationName(Operation operation) {
-  switch (operation) {
-    case Operation::CreateAtLoad: return "FPCCreate";
-    case Operation::InitializeAtLoad: return "initialize";
-    case Operation::SetProxyAtLoad: return "setProxyAtLoad";
-    case Operation::SetProxyOnTheFly: return "setProxyOnTheFly";
-    case Operation::CreateInstance: return "createFpcInstance";
-    case Operation::CheckDetection: return "checkDetection";
-    case Operation::DestroyInstance: return "destroyFpcInstance";
-    case Operation::Uninitialize: return "uninitialize";
-  }
-  return "?";
-}
-
-SdkOp sdkOpOf(Operation operation) {
-  switch (operation) {
-    case Operation::CreateAtLoad: return SdkOp::Create;
-    case Operation::InitializeAtLoad: return SdkOp::Initialize;
-    case Operation::SetProxyAtLoad:
-    case Operation::SetProxyOnTheFly: return SdkOp::SetProxy;
-    case Operation::CreateInstance: return SdkOp::CreateInstance;
-    case Operation::CheckDetection: return SdkOp::CheckDetection;
-    case Operation::DestroyInstance: return SdkOp::DestroyInstance;
-    case Operation::Uninitialize: return SdkOp::Uninitialize;
-  }
-  return SdkOp::Count;
-}
 
 // The line a failure writes: the operation's own line with the code's text,
 // or the internal error of a code without text.
@@ -131,7 +96,7 @@ class EventCursor {
 };
 
 class SdkFaultMatrix : public ::testing::TestWithParam<std::tuple<Operation, SdkCode>> {
- protected:
+ public:
   // One scenario per kind of operation; each ends with everything released.
   void load();
   void setProxyOnTheFly();
@@ -140,9 +105,17 @@ class SdkFaultMatrix : public ::testing::TestWithParam<std::tuple<Operation, Sdk
   void destroyInstance();
   void uninitialize();
 
-  Operation operation() const { return std::get<0>(GetParam()); }
+ protected:
+  const Operation& operation() const { return std::get<0>(GetParam()); }
   const SdkCode& code() const { return std::get<1>(GetParam()); }
-  void script(std::int32_t value) { FakeSdk::instance().setResult(sdkOpOf(operation()), value); }
+  void script(std::int32_t value) { FakeSdk::instance().setResult(operation().sdk, value); }
+  // The operation answers the code from now on; the log and events start
+  // afresh.
+  void scriptFailure() {
+    script(code().code);
+    host.log.clear();
+    events.next();
+  }
 
   HostPtr<fp::MemoryFileInputV1> readyInput(fp::InstanceV1& instance) {
     HostPtr<fp::MemoryFileInputV1> input(
@@ -176,26 +149,24 @@ class SdkFaultMatrix : public ::testing::TestWithParam<std::tuple<Operation, Sdk
 // A failing step of load leaves nothing behind, and the same checker loads
 // once the SDK agrees.
 void SdkFaultMatrix::load() {
-  const Operation op = operation();
+  const SdkOp op = operation().sdk;
   auto checker = host.configuredChecker();
   const auto proxy = textOption(2, "proxy:1");
   const auto certificate = textOption(3, "/ca.pem");
   ASSERT_EQ(checker->getConfig()->setCustomOption(&proxy), Status::Success);
   ASSERT_EQ(checker->getConfig()->setCustomOption(&certificate), Status::Success);
-  script(code().code);
-  host.log.clear();
-  events.next();
+  scriptFailure();
 
   EXPECT_EQ(checker->load(), code().status);
 
   std::vector<std::string> lines;
   Events undo;
   switch (op) {
-    case Operation::CreateAtLoad:
+    case SdkOp::Create:
       lines = failureLines("Internal error: creation of VFPC object failed with error ", code());
       undo = {"load", "FPCCreate", "unload"};
       break;
-    case Operation::InitializeAtLoad:
+    case SdkOp::Initialize:
       lines = failureLines("VFPC initialization failed with error ", code());
       undo = {"load", "FPCCreate", "initialize", "FPCDestroy", "unload"};
       break;
@@ -225,16 +196,14 @@ void SdkFaultMatrix::load() {
             (std::pair<std::string, std::string>{"proxy:1", "/ca.pem"}));
   EXPECT_EQ(checker->unload(), Status::Success);
   checker.reset();
-  expectNothingAlive(FakeSdk::instance().events(), op == Operation::CreateAtLoad ? 1 : 0, 0);
+  expectNothingAlive(FakeSdk::instance().events(), op == SdkOp::Create ? 1 : 0, 0);
 }
 
 // A refused proxy change keeps the checker loaded and is not remembered: not
 // for the next on-the-fly change, not for the next load.
 void SdkFaultMatrix::setProxyOnTheFly() {
   auto checker = host.loadedChecker();
-  script(code().code);
-  host.log.clear();
-  events.next();
+  scriptFailure();
 
   const auto proxy = textOption(2, "proxy:8080");
   EXPECT_EQ(checker->getConfig()->setCustomOption(&proxy), code().status);
@@ -263,9 +232,7 @@ void SdkFaultMatrix::setProxyOnTheFly() {
 // nothing is counted, and the default file operations made for it are gone.
 void SdkFaultMatrix::createInstance() {
   auto checker = host.loadedChecker();
-  script(code().code);
-  host.log.clear();
-  events.next();
+  scriptFailure();
 
   fp::InstanceV1* const untouched = reinterpret_cast<fp::InstanceV1*>(0x1234);
   fp::InstanceV1* instance = untouched;
@@ -293,9 +260,7 @@ void SdkFaultMatrix::checkDetection() {
   auto checker = host.loadedChecker();
   auto instance = host.instance(*checker);
   auto input = readyInput(*instance);
-  script(code().code);
-  host.log.clear();
-  events.next();
+  scriptFailure();
 
   EXPECT_EQ(checkOnce(*instance, *input), code().status);
   EXPECT_EQ(host.log.texts(0), failureLines("Failed to check detection: ", code()));
@@ -316,9 +281,7 @@ void SdkFaultMatrix::checkDetection() {
 void SdkFaultMatrix::destroyInstance() {
   auto checker = host.loadedChecker();
   auto instance = host.instance(*checker);
-  script(code().code);
-  host.log.clear();
-  events.next();
+  scriptFailure();
 
   instance.reset();
   EXPECT_EQ(host.log.texts(0), failureLines("Failed to destroy VFPC SDK instance: ", code()));
@@ -334,9 +297,7 @@ void SdkFaultMatrix::destroyInstance() {
 // alive, instances can be made and checks run, and unload can be retried.
 void SdkFaultMatrix::uninitialize() {
   auto checker = host.loadedChecker();
-  script(code().code);
-  host.log.clear();
-  events.next();
+  scriptFailure();
 
   EXPECT_EQ(checker->unload(), code().status);
   // A known refusal is reported by its status alone.
@@ -360,22 +321,22 @@ void SdkFaultMatrix::uninitialize() {
   expectNothingAlive(FakeSdk::instance().events(), 0, 0);
 }
 
-TEST_P(SdkFaultMatrix, IsReportedUndoneAndRecovered) {
-  switch (operation()) {
-    case Operation::CreateAtLoad:
-    case Operation::InitializeAtLoad:
-    case Operation::SetProxyAtLoad: return load();
-    case Operation::SetProxyOnTheFly: return setProxyOnTheFly();
-    case Operation::CreateInstance: return createInstance();
-    case Operation::CheckDetection: return checkDetection();
-    case Operation::DestroyInstance: return destroyInstance();
-    case Operation::Uninitialize: return uninitialize();
-  }
-}
+TEST_P(SdkFaultMatrix, IsReportedUndoneAndRecovered) { (this->*operation().scenario)(); }
+
+const Operation kOperations[] = {
+    {"FPCCreate", SdkOp::Create, &SdkFaultMatrix::load},
+    {"initialize", SdkOp::Initialize, &SdkFaultMatrix::load},
+    {"setProxyAtLoad", SdkOp::SetProxy, &SdkFaultMatrix::load},
+    {"setProxyOnTheFly", SdkOp::SetProxy, &SdkFaultMatrix::setProxyOnTheFly},
+    {"createFpcInstance", SdkOp::CreateInstance, &SdkFaultMatrix::createInstance},
+    {"checkDetection", SdkOp::CheckDetection, &SdkFaultMatrix::checkDetection},
+    {"destroyFpcInstance", SdkOp::DestroyInstance, &SdkFaultMatrix::destroyInstance},
+    {"uninitialize", SdkOp::Uninitialize, &SdkFaultMatrix::uninitialize},
+};
 
 std::string caseName(const ::testing::TestParamInfo<SdkFaultMatrix::ParamType>& info) {
   const SdkCode& code = std::get<1>(info.param);
-  std::string name = std::string(operationName(std::get<0>(info.param))) + "_";
+  std::string name = std::string(std::get<0>(info.param).name) + "_";
   if (code.text == nullptr) return name + "unknown";
   for (const char* c = code.text; *c != '\0'; ++c)
     name += std::isalnum(static_cast<unsigned char>(*c)) != 0 ? *c : '_';

@@ -9,6 +9,7 @@
 // KESP_SOAK_SECONDS sets the duration (default 2).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/support/fake_sdk.h"
@@ -52,13 +54,10 @@ class SoakLog final : public kesp::HostLog {
     }
   }
 
-  std::vector<std::string> unexpected() const {
+  // How many lines were unexpected, and the first ten of them.
+  std::pair<int, std::vector<std::string>> unexpected() const {
     const std::lock_guard lock(mutex_);
-    return unexpected_;
-  }
-  int unexpectedCount() const {
-    const std::lock_guard lock(mutex_);
-    return unexpectedCount_;
+    return {unexpectedCount_, unexpected_};
   }
 
  private:
@@ -76,10 +75,8 @@ class SoakLog final : public kesp::HostLog {
         "(Default FOPS) Error in '",
         "[fpcsdk] ",
     };
-    for (const char* prefix : kPrefixes) {
-      if (line.rfind(prefix, 0) == 0) return true;
-    }
-    return false;
+    return std::any_of(std::begin(kPrefixes), std::end(kPrefixes),
+                       [&](const char* prefix) { return line.starts_with(prefix); });
   }
 
   mutable std::mutex mutex_;
@@ -311,7 +308,8 @@ TEST(Soak, ManyThreadsThenEverythingIsReleased) {
 
   EXPECT_EQ(shared.failures.load(), 0);
   EXPECT_GT(shared.checks.load(), 0u);
-  EXPECT_EQ(log.unexpectedCount(), 0) << ::testing::PrintToString(log.unexpected());
+  const auto [unexpectedCount, unexpected] = log.unexpected();
+  EXPECT_EQ(unexpectedCount, 0) << ::testing::PrintToString(unexpected);
 
   sharedInstances.clear();
   FakeSdk::instance().clearEvents();
