@@ -77,6 +77,8 @@ class RecordingFops final : public kesp::FopsFactoryV1 {
   std::uint64_t fileSize = 0;
 };
 
+using Lines = std::vector<std::string>;
+
 class Check : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -90,12 +92,22 @@ class Check : public ::testing::Test {
     }
   }
 
-  HostPtr<fp::FileInputV1> fileInput() {
-    return HostPtr<fp::FileInputV1>(static_cast<fp::FileInputV1*>(instance->createInput(0)));
+  // A file input; with a path, also named and given that path.
+  HostPtr<fp::FileInputV1> fileInput(const char* path = nullptr, const char* name = "EICAR") {
+    HostPtr<fp::FileInputV1> input(static_cast<fp::FileInputV1*>(instance->createInput(0)));
+    if (path != nullptr && input != nullptr) {
+      EXPECT_EQ(input->setDetectionName(name), Status::Success);
+      EXPECT_EQ(input->setPath(path), Status::Success);
+    }
+    return input;
   }
-  HostPtr<fp::MemoryFileInputV1> memoryInput() {
-    return HostPtr<fp::MemoryFileInputV1>(
+  // A memory input, named and given size bytes of buffer.
+  HostPtr<fp::MemoryFileInputV1> memoryInput(std::uint64_t size = 1, const char* name = "N") {
+    HostPtr<fp::MemoryFileInputV1> input(
         static_cast<fp::MemoryFileInputV1*>(instance->createInput(1)));
+    EXPECT_EQ(input->setDetectionName(name), Status::Success);
+    EXPECT_EQ(input->setBuffer(buffer, size), Status::Success);
+    return input;
   }
   // Runs a check; returns the status and, on success, the verdict.
   Status check(fp::InputV1& input, bool* verdict = nullptr) {
@@ -110,21 +122,21 @@ class Check : public ::testing::Test {
     }
     return status;
   }
+  // Runs a check that must end in status; returns the error lines it wrote.
+  Lines failedCheck(fp::InputV1& input, Status status = Status::Error) {
+    host.log.clear();
+    EXPECT_EQ(check(input), status);
+    return host.log.texts(0);
+  }
   // A file check of a path the default file operations cannot open fails,
   // with their two lines and the plug-in's, and reaches no SDK.
   void expectTheDefaultFileOperationsCannotOpen(const std::string& path) {
-    auto input = fileInput();
-    ASSERT_EQ(input->setDetectionName("EICAR"), Status::Success);
-    ASSERT_EQ(input->setPath(path.c_str()), Status::Success);
-    host.log.clear();
-    EXPECT_EQ(check(*input), Status::Error);
-    EXPECT_EQ(host.log.texts(0),
-              (std::vector<std::string>{
-                  "(Default FOPS) Error in 'open' function (filename '" + path +
-                      "', access '0', flags '0')",
-                  "(Default FOPS) Error in 'size' function (filename '" + path +
-                      "'), cannot open handle",
-                  "FP checker error: Failed to get the size of " + path}));
+    EXPECT_EQ(failedCheck(*fileInput(path.c_str())),
+              (Lines{"(Default FOPS) Error in 'open' function (filename '" + path +
+                         "', access '0', flags '0')",
+                     "(Default FOPS) Error in 'size' function (filename '" + path +
+                         "'), cannot open handle",
+                     "FP checker error: Failed to get the size of " + path}));
     EXPECT_TRUE(FakeSdk::instance().detections().empty());
   }
 
@@ -138,13 +150,11 @@ TEST_F(Check, TheWholeRoadWithEveryKindOfCustomData) {
   RecordingFops fops;
   fops.fileSize = 4096;
   ASSERT_EQ(instance->setFops(&fops), Status::Success);
-  auto input = fileInput();
+  auto input = fileInput("C:/scan/sample.exe", "Trojan.Win32.Generic.abcdefghijklmnopqrst");
   ASSERT_NE(input, nullptr);
   EXPECT_EQ(input->getType(), 0u);
   int context = 0;
   input->setFopsContext(&context);
-  ASSERT_EQ(input->setDetectionName("Trojan.Win32.Generic.abcdefghijklmnopqrst"), Status::Success);
-  ASSERT_EQ(input->setPath("C:/scan/sample.exe"), Status::Success);
   {
     // The host frees its own data as soon as each call returns.
     std::string hash(64, 'a');
@@ -155,12 +165,9 @@ TEST_F(Check, TheWholeRoadWithEveryKindOfCustomData) {
     const IntPair intPair{"depth", -7};
     const StrPair strPair{"origin", strValue.c_str()};
     const GenericData data[] = {
-        textOption(0, hash.c_str()),
-        textOption(0, "second hash"),
-        textOption(10000, extra.c_str()),
-        pointerData(10001, 5, &boolPair),
-        pointerData(10002, 5, &intPair),
-        pointerData(10003, 5, &strPair),
+        textOption(0, hash.c_str()),        textOption(0, "second hash"),
+        textOption(10000, extra.c_str()),   pointerData(10001, 5, &boolPair),
+        pointerData(10002, 5, &intPair),    pointerData(10003, 5, &strPair),
     };
     for (const GenericData& item : data) ASSERT_EQ(input->addCustomData(&item), Status::Success);
     hash.assign(64, 'z');
@@ -186,14 +193,12 @@ TEST_F(Check, TheWholeRoadWithEveryKindOfCustomData) {
             (std::unordered_map<std::string, std::int64_t>{{"depth", -7}}));
   EXPECT_EQ(record.customOptions.stringOptions,
             (std::unordered_map<std::string, std::string>{{"origin", "value one"}}));
-  EXPECT_EQ(fops.calls, (std::vector<std::string>{"create C:/scan/sample.exe", "size", "release"}));
+  EXPECT_EQ(fops.calls, (Lines{"create C:/scan/sample.exe", "size", "release"}));
   EXPECT_EQ(fops.contexts, std::vector<void*>{&context});
 }
 
 TEST_F(Check, FirstEntryWinsForHashExtraDataAndKeys) {
-  auto input = memoryInput();
-  ASSERT_EQ(input->setDetectionName("EICAR"), Status::Success);
-  ASSERT_EQ(input->setBuffer(buffer, sizeof buffer), Status::Success);
+  auto input = memoryInput(sizeof buffer, "EICAR");
   const StrPair first{"key", "first"};
   const StrPair second{"key", "second"};
   const BoolPair sameKey{"key", false};
@@ -214,10 +219,8 @@ TEST_F(Check, FirstEntryWinsForHashExtraDataAndKeys) {
 TEST_F(Check, AMemoryInputSendsItsSizeAndNeverTouchesFiles) {
   RecordingFops fops;
   ASSERT_EQ(instance->setFops(&fops), Status::Success);
-  auto input = memoryInput();
+  auto input = memoryInput(sizeof buffer, "EICAR");
   EXPECT_EQ(input->getType(), 1u);
-  ASSERT_EQ(input->setDetectionName("EICAR"), Status::Success);
-  ASSERT_EQ(input->setBuffer(buffer, sizeof buffer), Status::Success);
   ASSERT_EQ(check(*input), Status::Success);
   const fpcsdk::DetectionInput record = FakeSdk::instance().detections().at(0);
   EXPECT_EQ(record.filePath, "");
@@ -227,32 +230,25 @@ TEST_F(Check, AMemoryInputSendsItsSizeAndNeverTouchesFiles) {
   EXPECT_TRUE(record.customOptions.boolOptions.empty());
   EXPECT_TRUE(record.customOptions.intOptions.empty());
   EXPECT_TRUE(record.customOptions.stringOptions.empty());
-  EXPECT_EQ(fops.calls, std::vector<std::string>{});
+  EXPECT_EQ(fops.calls, Lines{});
 }
 
 TEST_F(Check, AHostSetSizeIsUsedButTheFileObjectIsStillMadeAndReleased) {
   RecordingFops fops;
   fops.fileSize = 77;
   ASSERT_EQ(instance->setFops(&fops), Status::Success);
-  auto input = fileInput();
-  ASSERT_EQ(input->setDetectionName("EICAR"), Status::Success);
-  ASSERT_EQ(input->setPath("/scan/a"), Status::Success);
+  auto input = fileInput("/scan/a");
   input->setFileSize(0);
   ASSERT_EQ(check(*input), Status::Success);
   EXPECT_EQ(FakeSdk::instance().detections().at(0).fileSize, 0u);
-  EXPECT_EQ(fops.calls, (std::vector<std::string>{"create /scan/a", "release"}));
+  EXPECT_EQ(fops.calls, (Lines{"create /scan/a", "release"}));
 }
 
 TEST_F(Check, TheDefaultFileOperationsMeasureTheRealFile) {
   TempDir directory;
   const std::string path = directory.file("sample.bin");
-  {
-    std::ofstream file(std::filesystem::path(path), std::ios::binary);
-    file << std::string(12345, 'x');
-  }
-  auto input = fileInput();
-  ASSERT_EQ(input->setDetectionName("EICAR"), Status::Success);
-  ASSERT_EQ(input->setPath(path.c_str()), Status::Success);
+  std::ofstream(std::filesystem::path(path), std::ios::binary) << std::string(12345, 'x');
+  auto input = fileInput(path.c_str());
   ASSERT_EQ(check(*input), Status::Success);
   EXPECT_EQ(FakeSdk::instance().detections().at(0).fileSize, 12345u);
   // The file is closed again: it can be removed.
@@ -262,14 +258,13 @@ TEST_F(Check, TheDefaultFileOperationsMeasureTheRealFile) {
 
 TEST_F(Check, AMissingFileFailsThroughTheDefaultFileOperations) {
   TempDir directory;
-  const std::string path = directory.file("missing.bin");
-  expectTheDefaultFileOperationsCannotOpen(path);
+  expectTheDefaultFileOperationsCannotOpen(directory.file("missing.bin"));
 }
 
 TEST_F(Check, AFileHeldOpenElsewhereFailsThroughTheDefaultFileOperations) {
   TempDir directory;
   const std::string path = directory.file("held.bin");
-  { std::ofstream(std::filesystem::path(path), std::ios::binary) << "held"; }
+  std::ofstream(std::filesystem::path(path), std::ios::binary) << "held";
   // Another holder of the file, with the same exclusive open as the
   // plug-in's own (a lock on Linux, share mode 0 on Windows).
   const plx::Logger silent(nullptr);
@@ -285,10 +280,7 @@ TEST_F(Check, ASizeGivenForAFileThatDoesNotExistGivesAVerdict) {
   // The default file operations open nothing when the size is known, so
   // nothing finds out that the path names no file.
   TempDir directory;
-  const std::string path = directory.file("missing.bin");
-  auto input = fileInput();
-  ASSERT_EQ(input->setDetectionName("EICAR"), Status::Success);
-  ASSERT_EQ(input->setPath(path.c_str()), Status::Success);
+  auto input = fileInput(directory.file("missing.bin").c_str());
   input->setFileSize(512);
   FakeSdk::instance().setVerdict(true);
   host.log.clear();
@@ -296,54 +288,36 @@ TEST_F(Check, ASizeGivenForAFileThatDoesNotExistGivesAVerdict) {
   EXPECT_EQ(check(*input, &verdict), Status::Success);
   EXPECT_TRUE(verdict);
   EXPECT_EQ(FakeSdk::instance().detections().at(0).fileSize, 512u);
-  EXPECT_EQ(host.log.texts(0), std::vector<std::string>{});
+  EXPECT_EQ(host.log.texts(0), Lines{});
 }
 
 TEST_F(Check, HostFileOperationFailuresBecomeStatuses) {
   RecordingFops fops;
   ASSERT_EQ(instance->setFops(&fops), Status::Success);
-  auto input = fileInput();
-  ASSERT_EQ(input->setDetectionName("EICAR"), Status::Success);
-  ASSERT_EQ(input->setPath("/scan/a"), Status::Success);
-
+  auto input = fileInput("/scan/a");
   fops.createWorks = false;
-  host.log.clear();
-  EXPECT_EQ(check(*input), Status::OutOfMemory);
-  EXPECT_EQ(host.log.texts(0), (std::vector<std::string>{
-                                   "FP checker error: Fops file object cannot be created for "
-                                   "file: /scan/a"}));
+  EXPECT_EQ(failedCheck(*input, Status::OutOfMemory),
+            Lines{"FP checker error: Fops file object cannot be created for file: /scan/a"});
   input->setFileSize(5);  // the file object is needed even then
   EXPECT_EQ(check(*input), Status::OutOfMemory);
 
   fops.createWorks = true;
-  auto unsized = fileInput();
-  ASSERT_EQ(unsized->setDetectionName("EICAR"), Status::Success);
-  ASSERT_EQ(unsized->setPath("/scan/b"), Status::Success);
+  auto unsized = fileInput("/scan/b");
   fops.sizeWorks = false;
   fops.calls.clear();
-  host.log.clear();
-  EXPECT_EQ(check(*unsized), Status::Error);
-  EXPECT_EQ(host.log.texts(0),
-            (std::vector<std::string>{"FP checker error: Failed to get the size of /scan/b"}));
-  EXPECT_EQ(fops.calls, (std::vector<std::string>{"create /scan/b", "size", "release"}));
+  EXPECT_EQ(failedCheck(*unsized),
+            Lines{"FP checker error: Failed to get the size of /scan/b"});
+  EXPECT_EQ(fops.calls, (Lines{"create /scan/b", "size", "release"}));
   EXPECT_TRUE(fops.files.empty());
   EXPECT_TRUE(FakeSdk::instance().detections().empty());
 }
 
 TEST_F(Check, WithoutAnyFactoryFileInputsFailAndMemoryInputsStillCheck) {
   ASSERT_EQ(instance->setFops(nullptr), Status::Success);
-  auto file = fileInput();
-  ASSERT_EQ(file->setDetectionName("EICAR"), Status::Success);
-  ASSERT_EQ(file->setPath("/scan/a"), Status::Success);
-  host.log.clear();
-  EXPECT_EQ(check(*file), Status::Error);
-  EXPECT_EQ(host.log.texts(0),
-            (std::vector<std::string>{"FP checker error: No file operations factory is installed "
-                                      "to get the size of /scan/a"}));
-  auto memory = memoryInput();
-  ASSERT_EQ(memory->setDetectionName("EICAR"), Status::Success);
-  ASSERT_EQ(memory->setBuffer(buffer, 1), Status::Success);
-  EXPECT_EQ(check(*memory), Status::Success);
+  EXPECT_EQ(failedCheck(*fileInput("/scan/a")),
+            Lines{"FP checker error: No file operations factory is installed to get the size of "
+                  "/scan/a"});
+  EXPECT_EQ(check(*memoryInput(1, "EICAR")), Status::Success);
 }
 
 TEST_F(Check, InvalidInputsAreRefusedBeforeTheSdkIsCalled) {
@@ -382,20 +356,20 @@ TEST_F(Check, InvalidInputsAreRefusedBeforeTheSdkIsCalled) {
       ASSERT_EQ(input->setPath(c.path), Status::Success);
     }
     for (const GenericData& item : c.data) ASSERT_EQ(input->addCustomData(&item), Status::Success);
-    host.log.clear();
-    EXPECT_EQ(check(*input), Status::Error);
-    EXPECT_EQ(host.log.texts(0), (std::vector<std::string>{"FP checker error: " + c.message}));
+    EXPECT_EQ(failedCheck(*input), Lines{"FP checker error: " + c.message});
   }
-  auto sizeless = memoryInput();
-  ASSERT_EQ(sizeless->setDetectionName("N"), Status::Success);
-  ASSERT_EQ(sizeless->setBuffer(buffer, 0), Status::Success);
-  host.log.clear();
-  EXPECT_EQ(check(*sizeless), Status::Error);
-  EXPECT_EQ(host.log.texts(0), (std::vector<std::string>{
-                                   "FP checker error: Invalid input: memory file buffer size not "
-                                   "set"}));
+  EXPECT_EQ(failedCheck(*memoryInput(0)),
+            Lines{"FP checker error: Invalid input: memory file buffer size not set"});
   EXPECT_TRUE(FakeSdk::instance().detections().empty());
 }
+
+// What a check says of an input object the plug-in did not make, by the
+// type the object claims.
+const std::pair<std::uint32_t, const char*> kNotOursByType[] = {
+    {0, "FP checker error: Invalid input: object is not a FileInput type"},
+    {1, "FP checker error: Invalid input: object is not a MemoryFileInput type"},
+    {2, "FP checker error: Invalid input: type is invalid"},
+};
 
 TEST_F(Check, ForeignInputObjectsAreRefused) {
   // A host's own input object claiming to be one of ours.
@@ -410,16 +384,9 @@ TEST_F(Check, ForeignInputObjectsAreRefused) {
     void setFileSize(std::uint64_t) override {}
     std::uint32_t type = 0;
   } foreign;
-  const std::pair<std::uint32_t, const char*> cases[] = {
-      {0, "FP checker error: Invalid input: object is not a FileInput type"},
-      {1, "FP checker error: Invalid input: object is not a MemoryFileInput type"},
-      {2, "FP checker error: Invalid input: type is invalid"},
-  };
-  for (const auto& [type, message] : cases) {
+  for (const auto& [type, message] : kNotOursByType) {
     foreign.type = type;
-    host.log.clear();
-    EXPECT_EQ(check(foreign), Status::Error);
-    EXPECT_EQ(host.log.texts(0), std::vector<std::string>{message});
+    EXPECT_EQ(failedCheck(foreign), Lines{message});
   }
 }
 
@@ -438,20 +405,14 @@ void handMadeOther(HandMadeInput* self) { ++self->otherCalls; }
 TEST_F(Check, InputsWithAForeignTableAreRefusedWithoutReadingTypeInformation) {
   static const char junk[64] = "junk where type information would be: JJJJJJJJJJJJJJJJJJJJJJJ";
   const auto other = reinterpret_cast<std::uintptr_t>(&handMadeOther);
-  const std::pair<std::uint32_t, const char*> cases[] = {
-      {0, "FP checker error: Invalid input: object is not a FileInput type"},
-      {1, "FP checker error: Invalid input: object is not a MemoryFileInput type"},
-  };
   for (const std::uintptr_t typeWord : {std::uintptr_t{0}, reinterpret_cast<std::uintptr_t>(junk)}) {
     // release, getType, then the five set operations.
     const std::uintptr_t words[] = {typeWord, other, reinterpret_cast<std::uintptr_t>(&handMadeGetType),
                                     other, other, other, other, other};
-    for (const auto& [type, message] : cases) {
+    for (const auto& [type, message] : kNotOursByType) {
       HandMadeInput foreign{&words[1], type, 0};
-      host.log.clear();
-      auto* const asInput = static_cast<fp::InputV1*>(static_cast<void*>(&foreign));
-      EXPECT_EQ(check(*asInput), Status::Error);
-      EXPECT_EQ(host.log.texts(0), std::vector<std::string>{message});
+      EXPECT_EQ(failedCheck(*static_cast<fp::InputV1*>(static_cast<void*>(&foreign))),
+                Lines{message});
       EXPECT_EQ(foreign.otherCalls, 0) << "an operation other than getType was called";
     }
   }
@@ -460,44 +421,41 @@ TEST_F(Check, InputsWithAForeignTableAreRefusedWithoutReadingTypeInformation) {
 
 TEST_F(Check, NullInputOrOutputSlotIsRefused) {
   auto input = memoryInput();
-  ASSERT_EQ(input->setDetectionName("N"), Status::Success);
-  ASSERT_EQ(input->setBuffer(buffer, 1), Status::Success);
   fp::OutputV1* output = nullptr;
   host.log.clear();
   EXPECT_EQ(instance->check(nullptr, &output), Status::Error);
   EXPECT_EQ(instance->check(input.get(), nullptr), Status::Error);
-  EXPECT_EQ(host.log.texts(0), (std::vector<std::string>{"Invalid check input: pointer is null",
-                                                        "Invalid check output: pointer is null"}));
+  EXPECT_EQ(host.log.texts(0), (Lines{"Invalid check input: pointer is null",
+                                      "Invalid check output: pointer is null"}));
   EXPECT_TRUE(FakeSdk::instance().detections().empty());
   EXPECT_EQ(check(*input), Status::Success) << "the instance stayed busy";
 }
 
-TEST_F(Check, SdkFailuresAreMappedAndHandOutNoOutput) {
+// Every failure of the SDK's check, its answer or its exception, hands out no
+// output and leaves the instance free for the next check.
+TEST_F(Check, SdkFailuresAndExceptionsAreMappedAndHandOutNoOutput) {
   auto input = memoryInput();
-  ASSERT_EQ(input->setDetectionName("N"), Status::Success);
-  ASSERT_EQ(input->setBuffer(buffer, 1), Status::Success);
-  const std::tuple<std::int32_t, Status, const char*> cases[] = {
-      {6, Status::TimedOut, "timed out"},
-      {8, Status::ConnectionError, "endpoint not found"},
-      {7, Status::CertificateError, "SSL certificate error"},
-      {5, Status::CloudError, "unauthorized"},
+  const std::tuple<std::int32_t, Status, std::string> cases[] = {
+      {6, Status::TimedOut, "Failed to check detection: timed out"},
+      {8, Status::ConnectionError, "Failed to check detection: endpoint not found"},
+      {7, Status::CertificateError, "Failed to check detection: SSL certificate error"},
+      {5, Status::CloudError, "Failed to check detection: unauthorized"},
+      {99, Status::Error,
+       "Internal error: VFPC SDK error '99' is not yet mapped to a string description"},
+      {kThrowStandardException, Status::Error,
+       "VFPC SDK threw an exception from checkDetection: test SDK failure"},
+      {kThrowUnknownException, Status::Error,
+       "VFPC SDK threw an exception from checkDetection that is not a standard exception"},
   };
-  for (const auto& [code, status, text] : cases) {
+  for (const auto& [code, status, line] : cases) {
     FakeSdk::instance().setResult(SdkOp::CheckDetection, code);
     host.log.clear();
     fp::OutputV1* untouched = reinterpret_cast<fp::OutputV1*>(0x42);
     fp::OutputV1* output = untouched;
     EXPECT_EQ(instance->check(input.get(), &output), status);
     EXPECT_EQ(output, untouched);
-    EXPECT_EQ(host.log.texts(0),
-              (std::vector<std::string>{std::string("Failed to check detection: ") + text}));
+    EXPECT_EQ(host.log.texts(0), Lines{line});
   }
-  FakeSdk::instance().setResult(SdkOp::CheckDetection, 99);
-  host.log.clear();
-  EXPECT_EQ(check(*input), Status::Error);
-  EXPECT_EQ(host.log.texts(0),
-            (std::vector<std::string>{
-                "Internal error: VFPC SDK error '99' is not yet mapped to a string description"}));
   FakeSdk::instance().setResult(SdkOp::CheckDetection, 0);
   bool verdict = true;
   EXPECT_EQ(check(*input, &verdict), Status::Success) << "a failed check left the instance busy";
@@ -508,40 +466,20 @@ TEST_F(Check, SdkFailuresAreMappedAndHandOutNoOutput) {
 // without writing one leaves the detection standing.
 TEST_F(Check, ASuccessWithoutAWrittenVerdictLeavesTheDetectionStanding) {
   auto input = memoryInput();
-  ASSERT_EQ(input->setDetectionName("N"), Status::Success);
-  ASSERT_EQ(input->setBuffer(buffer, 1), Status::Success);
   FakeSdk::instance().setVerdict(std::nullopt);
   bool verdict = true;
   EXPECT_EQ(check(*input, &verdict), Status::Success);
   EXPECT_FALSE(verdict);
 }
 
-TEST_F(Check, AnExceptionFromTheSdkIsAnErrorAndLeavesTheInstanceUsable) {
-  auto input = memoryInput();
-  ASSERT_EQ(input->setDetectionName("N"), Status::Success);
-  ASSERT_EQ(input->setBuffer(buffer, 1), Status::Success);
-  const std::pair<std::int32_t, const char*> throws[] = {
-      {kThrowStandardException, "VFPC SDK threw an exception from checkDetection: test SDK failure"},
-      {kThrowUnknownException,
-       "VFPC SDK threw an exception from checkDetection that is not a standard exception"},
-  };
-  for (const auto& [code, line] : throws) {
-    FakeSdk::instance().setResult(SdkOp::CheckDetection, code);
-    host.log.clear();
-    EXPECT_EQ(check(*input), Status::Error);
-    EXPECT_EQ(host.log.texts(0), std::vector<std::string>{line});
-  }
-  FakeSdk::instance().setResult(SdkOp::CheckDetection, 0);
-  EXPECT_EQ(check(*input), Status::Success);
-
+TEST_F(Check, AnExceptionFromCreateFpcInstanceIsAnError) {
   FakeSdk::instance().setResult(SdkOp::CreateInstance, kThrowStandardException);
   fp::InstanceV1* untouched = nullptr;
   host.log.clear();
   EXPECT_EQ(checker->createInstance(&untouched), Status::Error);
   EXPECT_EQ(untouched, nullptr);
   EXPECT_EQ(host.log.texts(0),
-            std::vector<std::string>{
-                "VFPC SDK threw an exception from createFpcInstance: test SDK failure"});
+            Lines{"VFPC SDK threw an exception from createFpcInstance: test SDK failure"});
 }
 
 TEST_F(Check, AnInputIsNotBoundToTheInstanceThatMadeIt) {
@@ -549,20 +487,16 @@ TEST_F(Check, AnInputIsNotBoundToTheInstanceThatMadeIt) {
   RecordingFops fops;
   fops.fileSize = 9;
   ASSERT_EQ(other->setFops(&fops), Status::Success);
-  auto input = fileInput();  // made by the first instance
-  ASSERT_EQ(input->setDetectionName("N"), Status::Success);
-  ASSERT_EQ(input->setPath("/scan/x"), Status::Success);
+  auto input = fileInput("/scan/x", "N");  // made by the first instance
   fp::OutputV1* output = nullptr;
   ASSERT_EQ(other->check(input.get(), &output), Status::Success);
   output->release();
-  EXPECT_EQ(fops.calls, (std::vector<std::string>{"create /scan/x", "size", "release"}));
+  EXPECT_EQ(fops.calls, (Lines{"create /scan/x", "size", "release"}));
   other.reset();
 }
 
 TEST_F(Check, ReleasingObjectsTracesThem) {
   auto input = memoryInput();
-  ASSERT_EQ(input->setDetectionName("N"), Status::Success);
-  ASSERT_EQ(input->setBuffer(buffer, 1), Status::Success);
   fp::OutputV1* output = nullptr;
   ASSERT_EQ(instance->check(input.get(), &output), Status::Success);
   host.log.clear();
@@ -570,12 +504,10 @@ TEST_F(Check, ReleasingObjectsTracesThem) {
   input.reset();
   fileInput().reset();
   instance.reset();
-  EXPECT_EQ(host.log.texts(3), (std::vector<std::string>{
-                                   "Releasing VFPC checker output",
-                                   "Releasing VFPC checker memory file input",
-                                   "Creating VFPC checker Input object",
-                                   "Releasing VFPC checker file input",
-                                   "Destroying VFPC checker instance"}));
+  EXPECT_EQ(host.log.texts(3),
+            (Lines{"Releasing VFPC checker output", "Releasing VFPC checker memory file input",
+                   "Creating VFPC checker Input object", "Releasing VFPC checker file input",
+                   "Destroying VFPC checker instance"}));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/fake_sdk.h"
@@ -12,7 +13,7 @@ namespace {
 
 using fp::Status;
 
-TEST(CheckerLoad, RefusesASecondLoad) {
+TEST(CheckerLoad, RefusesASecondLoadButLoadsAgainAfterUnload) {
   PluginHost host;
   auto checker = host.loadedChecker();
   host.log.clear();
@@ -20,6 +21,10 @@ TEST(CheckerLoad, RefusesASecondLoad) {
   EXPECT_EQ(host.log.texts(0), (std::vector<std::string>{"VFPC checker already loaded"}));
   EXPECT_NE(checker->getInfo(), nullptr);
   EXPECT_EQ(checker->unload(), Status::Success);
+  EXPECT_EQ(checker->getInfo(), nullptr);
+  EXPECT_EQ(checker->load(), Status::Success);
+  EXPECT_EQ(checker->unload(), Status::Success);
+  EXPECT_EQ(FakeSdk::instance().configs().size(), 2u);
 }
 
 TEST(CheckerLoad, AcceptsOnlyApiVersionTwoZero) {
@@ -59,25 +64,26 @@ TEST(CheckerLoad, NeedsABaseDirectory) {
                 {0, 5, 0, "Missing mandatory configuration. Please define 'baseDirectory'"}}));
 }
 
-TEST(CheckerLoad, CanBeLoadedAgainAfterUnload) {
-  PluginHost host;
-  auto checker = host.loadedChecker();
-  EXPECT_EQ(checker->unload(), Status::Success);
-  EXPECT_EQ(checker->getInfo(), nullptr);
-  EXPECT_EQ(checker->load(), Status::Success);
-  EXPECT_EQ(checker->unload(), Status::Success);
-  EXPECT_EQ(FakeSdk::instance().configs().size(), 2u);
-}
-
-TEST(CheckerInfo, IsThereOnlyWhileLoaded) {
+// A configured checker that is not loaded has no information, makes no
+// instance and has nothing to unload; once loaded, its information is there.
+TEST(CheckerNotLoaded, HasNoInformationNoInstancesAndNothingToUnload) {
   PluginHost host;
   auto checker = host.configuredChecker();
+  fp::InstanceV1* untouched = reinterpret_cast<fp::InstanceV1*>(0x1234);
+  fp::InstanceV1* instance = untouched;
   host.log.clear();
   EXPECT_EQ(checker->getInfo(), nullptr);
+  EXPECT_EQ(checker->createInstance(&instance), Status::NotInitialized);
+  EXPECT_EQ(instance, untouched);
+  EXPECT_EQ(checker->unload(), Status::NotInitialized);
   EXPECT_EQ(host.log.lines(),
             (std::vector<LogLine>{
                 {3, 5, 0, "Accessing VFPC checker information"},
-                {0, 5, 0, "Error returning VFPC checker information: VFPC checker is not loaded"}}));
+                {0, 5, 0, "Error returning VFPC checker information: VFPC checker is not loaded"},
+                {3, 5, 0, "Creating VFPC checker instance"},
+                {0, 5, 0, "Failed to create VFPC checker instance: VFPC checker is not loaded"},
+                {3, 5, 0, "Unloading VFPC checker"},
+                {0, 5, 0, "VFPC is not loaded"}}));
   ASSERT_EQ(checker->load(), Status::Success);
   const fp::CheckerInfo* info = checker->getInfo();
   EXPECT_NE(info, nullptr);
@@ -117,15 +123,6 @@ TEST(CheckerCommands, AnswerInEveryState) {
   EXPECT_EQ(checker->unload(), Status::Success);
 }
 
-TEST(CheckerUnload, RefusesWhenNotLoaded) {
-  PluginHost host;
-  auto checker = host.configuredChecker();
-  host.log.clear();
-  EXPECT_EQ(checker->unload(), Status::NotInitialized);
-  EXPECT_EQ(host.log.lines(), (std::vector<LogLine>{{3, 5, 0, "Unloading VFPC checker"},
-                                                   {0, 5, 0, "VFPC is not loaded"}}));
-}
-
 TEST(CheckerUnload, WaitsForTheLastInstance) {
   PluginHost host;
   auto checker = host.loadedChecker();
@@ -145,34 +142,31 @@ TEST(CheckerUnload, WaitsForTheLastInstance) {
             (std::vector<std::string>{"uninitialize", "FPCDestroy", "unload"}));
 }
 
+// A refused uninitialize keeps the checker loaded; an unknown code is an
+// error besides.
 TEST(CheckerUnload, ARefusedUninitializeKeepsTheCheckerLoaded) {
-  PluginHost host;
-  auto checker = host.loadedChecker();
-  FakeSdk& sdk = FakeSdk::instance();
-  sdk.setResult(SdkOp::Uninitialize, 2);
-  sdk.clearEvents();
-  host.log.clear();
-  EXPECT_EQ(checker->unload(), Status::NotInitialized);
-  EXPECT_EQ(host.log.texts(0), std::vector<std::string>{});
-  EXPECT_NE(checker->getInfo(), nullptr);
-  EXPECT_EQ(checker->load(), Status::AlreadyInitialized);
-  sdk.setResult(SdkOp::Uninitialize, 0);
-  EXPECT_EQ(checker->unload(), Status::Success);
-  EXPECT_EQ(sdk.events(),
-            (std::vector<std::string>{"uninitialize", "uninitialize", "FPCDestroy", "unload"}));
-}
-
-TEST(CheckerUnload, AnUnknownUninitializeCodeIsAnErrorAndKeepsTheCheckerLoaded) {
-  PluginHost host;
-  auto checker = host.loadedChecker();
-  FakeSdk::instance().setResult(SdkOp::Uninitialize, 13);
-  host.log.clear();
-  EXPECT_EQ(checker->unload(), Status::Error);
-  EXPECT_EQ(host.log.texts(0),
-            (std::vector<std::string>{
-                "Internal error: VFPC SDK error '13' is not yet mapped to any interface error"}));
-  FakeSdk::instance().setResult(SdkOp::Uninitialize, 0);
-  EXPECT_EQ(checker->unload(), Status::Success);
+  const std::tuple<std::int32_t, Status, std::vector<std::string>> refusals[] = {
+      {2, Status::NotInitialized, {}},
+      {13, Status::Error,
+       {"Internal error: VFPC SDK error '13' is not yet mapped to any interface error"}},
+  };
+  for (const auto& [code, status, lines] : refusals) {
+    SCOPED_TRACE(code);
+    PluginHost host;
+    auto checker = host.loadedChecker();
+    FakeSdk& sdk = FakeSdk::instance();
+    sdk.setResult(SdkOp::Uninitialize, code);
+    sdk.clearEvents();
+    host.log.clear();
+    EXPECT_EQ(checker->unload(), status);
+    EXPECT_EQ(host.log.texts(0), lines);
+    EXPECT_NE(checker->getInfo(), nullptr);
+    EXPECT_EQ(checker->load(), Status::AlreadyInitialized);
+    sdk.setResult(SdkOp::Uninitialize, 0);
+    EXPECT_EQ(checker->unload(), Status::Success);
+    EXPECT_EQ(sdk.events(),
+              (std::vector<std::string>{"uninitialize", "uninitialize", "FPCDestroy", "unload"}));
+  }
 }
 
 TEST(CheckerRelease, ShutsALoadedSdkDownInUnloadOrder) {
@@ -182,20 +176,6 @@ TEST(CheckerRelease, ShutsALoadedSdkDownInUnloadOrder) {
   checker.reset();
   EXPECT_EQ(FakeSdk::instance().events(),
             (std::vector<std::string>{"uninitialize", "FPCDestroy", "unload"}));
-}
-
-TEST(CheckerInstances, CannotBeCreatedBeforeLoad) {
-  PluginHost host;
-  auto checker = host.configuredChecker();
-  fp::InstanceV1* untouched = reinterpret_cast<fp::InstanceV1*>(0x1234);
-  fp::InstanceV1* instance = untouched;
-  host.log.clear();
-  EXPECT_EQ(checker->createInstance(&instance), Status::NotInitialized);
-  EXPECT_EQ(instance, untouched);
-  EXPECT_EQ(host.log.lines(),
-            (std::vector<LogLine>{
-                {3, 5, 0, "Creating VFPC checker instance"},
-                {0, 5, 0, "Failed to create VFPC checker instance: VFPC checker is not loaded"}}));
 }
 
 TEST(CheckerInstances, ASdkRefusalIsReportedWithItsStatus) {

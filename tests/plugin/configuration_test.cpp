@@ -14,6 +14,29 @@ using fp::Status;
 using kesp::plugins::GenericData;
 
 constexpr std::uint64_t kMaxTimeout = 9223372036854775807ull;
+using ProxyPair = std::pair<std::string, std::string>;
+
+Status setOption(fp::CheckerV1& checker, const GenericData& option) {
+  return checker.getConfig()->setCustomOption(&option);
+}
+// Sets the configuration a reset forgot back to API 2.0 and the good SDK.
+Status configureAgain(fp::CheckerV1& checker) {
+  checker.getConfig()->setApiVersion(2, 0);
+  return checker.getConfig()->setBaseDirectory(sdkDirectory("good").c_str());
+}
+// What the SDK receives from a host that set no option.
+void expectDefaults(const fpcsdk::FPCConfig& config) {
+  EXPECT_EQ(config.cloudUrl, "https://fpc.cloud.velnor.example/api/v2/check");
+  EXPECT_EQ(config.sdkText1, "");
+  EXPECT_EQ(config.hostDataString, kHostDataString);
+  EXPECT_EQ(config.pluginVersionText, "2.1.0.29");
+  EXPECT_EQ(config.sdkText7, "");
+  EXPECT_EQ(config.sdkText4, "");
+  EXPECT_EQ(config.connectionTimeout, 5000u);
+  EXPECT_EQ(config.dataTimeout, 5000u);
+  EXPECT_EQ(config.connectionRetries, 5u);
+  EXPECT_EQ(FakeSdk::instance().proxies(), (std::vector<ProxyPair>{{"", ""}}));
+}
 
 // Loads a checker configured with options; returns the settings the SDK
 // received (empty when the load failed).
@@ -26,9 +49,7 @@ struct LoadResult {
 LoadResult loadWith(const std::vector<GenericData>& options) {
   PluginHost host;
   auto checker = host.configuredChecker();
-  for (const GenericData& option : options) {
-    EXPECT_EQ(checker->getConfig()->setCustomOption(&option), Status::Success);
-  }
+  for (const GenericData& option : options) EXPECT_EQ(setOption(*checker, option), Status::Success);
   host.log.clear();
   LoadResult result{checker->load(), FakeSdk::instance().configs(), host.log.texts(0)};
   if (result.status == Status::Success) {
@@ -41,32 +62,16 @@ TEST(SdkSettings, DefaultsWithoutOptions) {
   const LoadResult result = loadWith({});
   ASSERT_EQ(result.status, Status::Success);
   ASSERT_EQ(result.configs.size(), 1u);
-  const fpcsdk::FPCConfig& config = result.configs[0];
-  EXPECT_EQ(config.cloudUrl, "https://fpc.cloud.velnor.example/api/v2/check");
-  EXPECT_EQ(config.sdkText1, "");
-  EXPECT_EQ(config.hostDataString, kHostDataString);
-  EXPECT_EQ(config.pluginVersionText, "2.1.0.29");
-  EXPECT_EQ(config.sdkText7, "");
-  EXPECT_EQ(config.sdkText4, "");
-  EXPECT_EQ(config.connectionTimeout, 5000u);
-  EXPECT_EQ(config.dataTimeout, 5000u);
-  EXPECT_EQ(config.connectionRetries, 5u);
-  EXPECT_EQ(FakeSdk::instance().proxies(),
-            (std::vector<std::pair<std::string, std::string>>{{"", ""}}));
+  expectDefaults(result.configs[0]);
 }
 
 TEST(SdkSettings, EveryOptionReachesItsField) {
   const LoadResult result = loadWith({
-      textOption(0, "https://fpc.example.net/v3"),
-      textOption(1, "text one"),
-      textOption(2, "proxy.example.net:3128"),
-      textOption(3, "/etc/ssl/proxy.pem"),
-      textOption(4, "text four"),
-      numberOption(5, 1200, kesp::plugins::GenericDataInt1),
-      numberOption(6, 3400, kesp::plugins::GenericDataInt2),
-      textOption(7, "text seven"),
-      numberOption(8, 9, kesp::plugins::GenericDataInt3),
-  });
+      textOption(0, "https://fpc.example.net/v3"), textOption(1, "text one"),
+      textOption(2, "proxy.example.net:3128"), textOption(3, "/etc/ssl/proxy.pem"),
+      textOption(4, "text four"), numberOption(5, 1200, kesp::plugins::GenericDataInt1),
+      numberOption(6, 3400, kesp::plugins::GenericDataInt2), textOption(7, "text seven"),
+      numberOption(8, 9, kesp::plugins::GenericDataInt3)});
   ASSERT_EQ(result.status, Status::Success);
   ASSERT_EQ(result.configs.size(), 1u);
   const fpcsdk::FPCConfig& config = result.configs[0];
@@ -78,17 +83,13 @@ TEST(SdkSettings, EveryOptionReachesItsField) {
   EXPECT_EQ(config.dataTimeout, 3400u);
   EXPECT_EQ(config.connectionRetries, 9u);
   EXPECT_EQ(FakeSdk::instance().proxies(),
-            (std::vector<std::pair<std::string, std::string>>{
-                {"proxy.example.net:3128", "/etc/ssl/proxy.pem"}}));
+            (std::vector<ProxyPair>{{"proxy.example.net:3128", "/etc/ssl/proxy.pem"}}));
 }
 
 TEST(SdkSettings, TheLastValueOfAnOptionWins) {
-  const LoadResult result = loadWith({
-      numberOption(5, 100),
-      textOption(0, "https://first.example.net"),
-      numberOption(5, 200),
-      textOption(0, "https://second.example.net"),
-  });
+  const LoadResult result =
+      loadWith({numberOption(5, 100), textOption(0, "https://first.example.net"),
+                numberOption(5, 200), textOption(0, "https://second.example.net")});
   ASSERT_EQ(result.status, Status::Success);
   EXPECT_EQ(result.configs.at(0).connectionTimeout, 200u);
   EXPECT_EQ(result.configs.at(0).cloudUrl, "https://second.example.net");
@@ -183,18 +184,13 @@ TEST(ConfigurationRefusals, EachRefusalHasItsLineAndStoresNothing) {
   for (const Case& c : cases) {
     PluginHost host;
     auto checker = host.configuredChecker();
-    fp::GlobalConfigV1* configuration = checker->getConfig();
+    fp::GlobalConfigV1* configuration = checker->getConfig();  // a line of its own
     host.log.clear();
     EXPECT_EQ(configuration->setCustomOption(&c.option), Status::Error);
     EXPECT_EQ(host.log.lines(), (std::vector<LogLine>{{0, 5, 0, c.message}}));
     // Nothing was stored: the SDK gets the defaults.
     ASSERT_EQ(checker->load(), Status::Success);
-    const fpcsdk::FPCConfig config = FakeSdk::instance().configs().at(0);
-    EXPECT_EQ(config.cloudUrl, "https://fpc.cloud.velnor.example/api/v2/check");
-    EXPECT_EQ(config.sdkText1, "");
-    EXPECT_EQ(config.connectionTimeout, 5000u);
-    EXPECT_EQ(config.connectionRetries, 5u);
-    EXPECT_EQ(FakeSdk::instance().proxies().at(0).second, "");
+    expectDefaults(FakeSdk::instance().configs().at(0));
     EXPECT_EQ(checker->unload(), Status::Success);
   }
 }
@@ -203,8 +199,7 @@ TEST(ConfigurationRefusals, ANullProxyOrCertificatePathIsStoredAsEmpty) {
   const LoadResult result = loadWith({textOption(2, "proxy:8080"), textOption(3, "/ca.pem"),
                                       textOption(2, nullptr), textOption(3, nullptr)});
   ASSERT_EQ(result.status, Status::Success);
-  EXPECT_EQ(FakeSdk::instance().proxies(),
-            (std::vector<std::pair<std::string, std::string>>{{"", ""}}));
+  EXPECT_EQ(FakeSdk::instance().proxies(), (std::vector<ProxyPair>{{"", ""}}));
 }
 
 TEST(ConfigurationRefusals, BaseDirectoryMustBeText) {
@@ -223,8 +218,7 @@ TEST(ConfigurationRefusals, BaseDirectoryMustBeText) {
 TEST(ConfigurationReset, ForgetsEverythingButKeepsALoadedCheckerLoaded) {
   PluginHost host;
   auto checker = host.loadedChecker();
-  const GenericData retries = numberOption(8, 7);
-  ASSERT_EQ(checker->getConfig()->setCustomOption(&retries), Status::Success);
+  ASSERT_EQ(setOption(*checker, numberOption(8, 7)), Status::Success);
   checker->getConfig()->reset();
   EXPECT_NE(checker->getInfo(), nullptr);
   EXPECT_EQ(checker->unload(), Status::Success);
@@ -234,8 +228,7 @@ TEST(ConfigurationReset, ForgetsEverythingButKeepsALoadedCheckerLoaded) {
             (std::vector<std::string>{"FP checker major API version is '0', expected '2'"}));
   checker->getConfig()->setApiVersion(2, 0);
   EXPECT_EQ(checker->load(), Status::Error) << "the base directory survived reset";
-  ASSERT_EQ(checker->getConfig()->setBaseDirectory(sdkDirectory("good").c_str()),
-            Status::Success);
+  ASSERT_EQ(configureAgain(*checker), Status::Success);
   ASSERT_EQ(checker->load(), Status::Success);
   EXPECT_EQ(FakeSdk::instance().configs().back().connectionRetries, 5u);
   EXPECT_EQ(checker->unload(), Status::Success);
@@ -249,8 +242,7 @@ TEST(ConfigurationGrowth, ManyTextOptionsKeepTheirOwnCopies) {
   std::string text;
   for (int i = 0; i < 200; ++i) {
     text = "u" + std::to_string(i);
-    const GenericData option = textOption(i % 2 == 0 ? 1 : 4, text.c_str());
-    ASSERT_EQ(checker->getConfig()->setCustomOption(&option), Status::Success);
+    ASSERT_EQ(setOption(*checker, textOption(i % 2 == 0 ? 1 : 4, text.c_str())), Status::Success);
   }
   text = "overwritten";
   ASSERT_EQ(checker->load(), Status::Success);
@@ -262,38 +254,34 @@ TEST(ConfigurationGrowth, ManyTextOptionsKeepTheirOwnCopies) {
 TEST(OnTheFlyProxy, ReachesTheLoadedSdkAtOnce) {
   PluginHost host;
   auto checker = host.configuredChecker();
-  const GenericData beforeLoad = textOption(2, "before:1");
-  ASSERT_EQ(checker->getConfig()->setCustomOption(&beforeLoad), Status::Success);
+  ASSERT_EQ(setOption(*checker, textOption(2, "before:1")), Status::Success);
   ASSERT_EQ(checker->load(), Status::Success);
   FakeSdk& sdk = FakeSdk::instance();
 
   // The remembered pair starts as the load sent it.
-  const GenericData certificate = textOption(3, "/ca.pem");
-  EXPECT_EQ(checker->getConfig()->setCustomOption(&certificate), Status::Success);
-  const GenericData proxy = textOption(2, "proxy:3128");
-  EXPECT_EQ(checker->getConfig()->setCustomOption(&proxy), Status::Success);
+  EXPECT_EQ(setOption(*checker, textOption(3, "/ca.pem")), Status::Success);
+  EXPECT_EQ(setOption(*checker, textOption(2, "proxy:3128")), Status::Success);
 
   sdk.setResult(SdkOp::SetProxy, 11);
   host.log.clear();
   const GenericData refused = textOption(2, "bad:1");
-  EXPECT_EQ(checker->getConfig()->setCustomOption(&refused), Status::ConnectionError);
+  EXPECT_EQ(setOption(*checker, refused), Status::ConnectionError);
   EXPECT_EQ(host.log.texts(0),
             (std::vector<std::string>{"Failed to set on-the-fly proxy 'bad:1' with certificate "
                                       "path '/ca.pem' in VFPC SDK library: connection error"}));
   sdk.setResult(SdkOp::SetProxy, 99);
-  EXPECT_EQ(checker->getConfig()->setCustomOption(&refused), Status::Error);
+  EXPECT_EQ(setOption(*checker, refused), Status::Error);
   sdk.setResult(SdkOp::SetProxy, 0);
-  EXPECT_EQ(sdk.proxies(), (std::vector<std::pair<std::string, std::string>>{
-                               {"before:1", ""},
-                               {"before:1", "/ca.pem"},
-                               {"proxy:3128", "/ca.pem"},
-                               {"bad:1", "/ca.pem"},
-                               {"bad:1", "/ca.pem"}}));
+  EXPECT_EQ(sdk.proxies(), (std::vector<ProxyPair>{{"before:1", ""},
+                                                   {"before:1", "/ca.pem"},
+                                                   {"proxy:3128", "/ca.pem"},
+                                                   {"bad:1", "/ca.pem"},
+                                                   {"bad:1", "/ca.pem"}}));
 
   // Refused values were not stored: the next load uses the last accepted.
   ASSERT_EQ(checker->unload(), Status::Success);
   ASSERT_EQ(checker->load(), Status::Success);
-  EXPECT_EQ(sdk.proxies().back(), (std::pair<std::string, std::string>{"proxy:3128", "/ca.pem"}));
+  EXPECT_EQ(sdk.proxies().back(), (ProxyPair{"proxy:3128", "/ca.pem"}));
   EXPECT_EQ(checker->unload(), Status::Success);
 }
 
@@ -301,27 +289,20 @@ TEST(OnTheFlyProxy, AValueOfTheWrongTypeNeverReachesTheSdk) {
   PluginHost host;
   auto checker = host.loadedChecker();
   FakeSdk::instance().clearEvents();
-  const GenericData number = numberOption(2, 0x1234);
-  EXPECT_EQ(checker->getConfig()->setCustomOption(&number), Status::Error);
   static const char kRaw[] = "raw";
-  const GenericData custom = pointerData(3, 5, kRaw);
-  EXPECT_EQ(checker->getConfig()->setCustomOption(&custom), Status::Error);
+  EXPECT_EQ(setOption(*checker, numberOption(2, 0x1234)), Status::Error);
+  EXPECT_EQ(setOption(*checker, pointerData(3, 5, kRaw)), Status::Error);
   EXPECT_EQ(FakeSdk::instance().events(), std::vector<std::string>{});
   EXPECT_EQ(checker->unload(), Status::Success);
 }
 
-using ProxyPair = std::pair<std::string, std::string>;
-
 TEST(OnTheFlyProxy, AChangeOfOneHalfKeepsTheOtherHalfTheLoadSent) {
   PluginHost host;
   auto checker = host.configuredChecker();
-  const GenericData proxy = textOption(2, "proxy.corp:3128");
-  const GenericData certificate = textOption(3, "/etc/ca.pem");
-  ASSERT_EQ(checker->getConfig()->setCustomOption(&proxy), Status::Success);
-  ASSERT_EQ(checker->getConfig()->setCustomOption(&certificate), Status::Success);
+  ASSERT_EQ(setOption(*checker, textOption(2, "proxy.corp:3128")), Status::Success);
+  ASSERT_EQ(setOption(*checker, textOption(3, "/etc/ca.pem")), Status::Success);
   ASSERT_EQ(checker->load(), Status::Success);
-  const GenericData newCertificate = textOption(3, "/etc/ca-2.pem");
-  ASSERT_EQ(checker->getConfig()->setCustomOption(&newCertificate), Status::Success);
+  ASSERT_EQ(setOption(*checker, textOption(3, "/etc/ca-2.pem")), Status::Success);
   EXPECT_EQ(FakeSdk::instance().proxies(),
             (std::vector<ProxyPair>{{"proxy.corp:3128", "/etc/ca.pem"},
                                     {"proxy.corp:3128", "/etc/ca-2.pem"}}));
@@ -331,16 +312,12 @@ TEST(OnTheFlyProxy, AChangeOfOneHalfKeepsTheOtherHalfTheLoadSent) {
 TEST(OnTheFlyProxy, APairOfAnEarlierSessionIsForgotten) {
   PluginHost host;
   auto checker = host.loadedChecker();
-  const GenericData oldProxy = textOption(2, "old.proxy:8080");
-  ASSERT_EQ(checker->getConfig()->setCustomOption(&oldProxy), Status::Success);
+  ASSERT_EQ(setOption(*checker, textOption(2, "old.proxy:8080")), Status::Success);
   ASSERT_EQ(checker->unload(), Status::Success);
   checker->getConfig()->reset();
-  checker->getConfig()->setApiVersion(2, 0);
-  ASSERT_EQ(checker->getConfig()->setBaseDirectory(sdkDirectory("good").c_str()),
-            Status::Success);
+  ASSERT_EQ(configureAgain(*checker), Status::Success);
   ASSERT_EQ(checker->load(), Status::Success);
-  const GenericData certificate = textOption(3, "/etc/ca.pem");
-  ASSERT_EQ(checker->getConfig()->setCustomOption(&certificate), Status::Success);
+  ASSERT_EQ(setOption(*checker, textOption(3, "/etc/ca.pem")), Status::Success);
   EXPECT_EQ(FakeSdk::instance().proxies(),
             (std::vector<ProxyPair>{
                 {"", ""}, {"old.proxy:8080", ""}, {"", ""}, {"", "/etc/ca.pem"}}));

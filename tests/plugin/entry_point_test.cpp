@@ -3,8 +3,10 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "tests/support/fake_sdk.h"
 #include "tests/support/plugin_host.h"
 #include "tests/support/recording_log.h"
 #include "tests/support/test_paths.h"
@@ -27,42 +29,33 @@ bool getPlugin(FakePluginInput& input) {
   return true;
 }
 
-TEST(EntryPoint, RefusesAnInputWithoutTheHostDataString) {
-  RecordingHostLog log;
-  FakePluginInput input(&log);
-  EXPECT_FALSE(getPlugin(input));
-  EXPECT_EQ(log.lines(), (std::vector<LogLine>{
-                             {0, 5, 0, "Exception: Plugin input returned null for ID '1001'"}}));
-}
-
-TEST(EntryPoint, RefusesAHostDataStringOfTheWrongType) {
-  RecordingHostLog log;
-  FakePluginInput input(&log);
-  static const char text[] = "data";
-  input.setRecord(1001, {0, 5, reinterpret_cast<std::uint64_t>(text)});
-  EXPECT_FALSE(getPlugin(input));
-  EXPECT_EQ(log.lines(),
-            (std::vector<LogLine>{
-                {0, 5, 0,
-                 "Exception: Plugin input data type mismatch for ID '1001'. Got '5', expected "
-                 "'4'."}}));
-}
-
-TEST(EntryPoint, RefusesANullOrEmptyHostDataString) {
-  for (const char* text : {static_cast<const char*>(nullptr), ""}) {
+// The host data string is missing, of the wrong type, null or empty.
+TEST(EntryPoint, RefusesAnInputWithoutAUsableHostDataString) {
+  static const char kText[] = "data";
+  const char kNullOrEmpty[] =
+      "Exception: Plugin input data with ID '1001': string value is null or empty";
+  const std::pair<void (*)(FakePluginInput&), std::string> refusals[] = {
+      {[](FakePluginInput&) {}, "Exception: Plugin input returned null for ID '1001'"},
+      {[](FakePluginInput& input) {
+         input.setRecord(1001, {0, 5, reinterpret_cast<std::uint64_t>(kText)});
+       },
+       "Exception: Plugin input data type mismatch for ID '1001'. Got '5', expected '4'."},
+      {[](FakePluginInput& input) { input.setString(1001, nullptr); }, kNullOrEmpty},
+      {[](FakePluginInput& input) { input.setString(1001, ""); }, kNullOrEmpty},
+  };
+  for (const auto& [fill, message] : refusals) {
     RecordingHostLog log;
     FakePluginInput input(&log);
-    input.setString(1001, text);
+    fill(input);
     EXPECT_FALSE(getPlugin(input));
-    EXPECT_EQ(log.lines(),
-              (std::vector<LogLine>{
-                  {0, 5, 0,
-                   "Exception: Plugin input data with ID '1001': string value is null or "
-                   "empty"}}));
+    EXPECT_EQ(log.lines(), (std::vector<LogLine>{{0, 5, 0, message}}));
   }
 }
 
+// Without a host log the plug-in still works, and the SDK's log wants
+// nothing and writes nothing.
 TEST(EntryPoint, WorksSilentlyWithoutAHostLog) {
+  FakeSdk::instance().reset();
   FakePluginInput input(nullptr);
   EXPECT_FALSE(getPlugin(input));  // refused, with nowhere to say so
   input.setString(1001, kHostDataString);
@@ -76,6 +69,10 @@ TEST(EntryPoint, WorksSilentlyWithoutAHostLog) {
   ASSERT_EQ(checker->getConfig()->setBaseDirectory(sdkDirectory("good").c_str()),
             fp::Status::Success);
   EXPECT_EQ(checker->load(), fp::Status::Success);
+  fpcsdk::LogInterface* sdkLog = FakeSdk::instance().logInterface();
+  ASSERT_NE(sdkLog, nullptr);
+  for (const std::int32_t level : {0, 1, 2, 3}) EXPECT_FALSE(sdkLog->filter(level));
+  sdkLog->log(0, 0, "nowhere to go");
   EXPECT_EQ(checker->unload(), fp::Status::Success);
 }
 

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 #include <future>
 #include <string>
 #include <thread>
@@ -181,48 +180,20 @@ TEST(InstanceRelease, UnloadOnAnotherThreadWaitsForTheSdkInstanceToGo) {
                                       "unload"}));
 }
 
-// A host log that, at the first line with the trigger text, makes a call of
-// the host's from inside the callback.
-class CallingHostLog final : public kesp::HostLog {
- public:
-  bool isEnabled(std::uint32_t, std::uint32_t, std::uint32_t) override { return true; }
-  void log(std::uint32_t, std::uint32_t, std::uint32_t, const char* text) override {
-    if (called_ || trigger != text) return;
-    called_ = true;
-    call();
-  }
-  std::string trigger;
-  std::function<void()> call;
-
- private:
-  bool called_ = false;
-};
-
 TEST(HostLogCallback, MayCallThePlugInItself) {
-  FakeSdk::instance().reset();
-  CallingHostLog log;
-  FakePluginInput input(&log);
-  input.setString(kesp::PluginInputHostDataString, kHostDataString);
-  const HostPtr<kesp::plugins::PluginV1> plugin(getPluginFunction()(&input));
-  ASSERT_NE(plugin, nullptr);
-  HostPtr<fp::CheckerV1> checker(plugin->getChecker());
-  checker->getConfig()->setApiVersion(2, 0);
-  ASSERT_EQ(checker->getConfig()->setBaseDirectory(sdkDirectory("good").c_str()), Status::Success);
-  ASSERT_EQ(checker->load(), Status::Success);
+  PluginHost host;
+  auto checker = host.loadedChecker();
   {
-    fp::InstanceV1* created = nullptr;
-    ASSERT_EQ(checker->createInstance(&created), Status::Success);
-    HostPtr<fp::InstanceV1> first(created);
-    ASSERT_EQ(checker->createInstance(&created), Status::Success);
-    HostPtr<fp::InstanceV1> second(created);
+    auto first = host.instance(*checker);
+    auto second = host.instance(*checker);
     const char buffer[] = "x";
     auto outer = readyInput(*first, buffer);
     auto inner = readyInput(*second, buffer);
     // The plug-in holds no lock while it logs: a whole check on another
     // instance, from inside a line of this check, neither waits nor fails.
     Status innerStatus = Status::Error;
-    log.trigger = "Check for false positive with VFPC checker";
-    log.call = [&] { innerStatus = checkOnce(*second, *inner); };
+    host.log.callOnLine("Check for false positive with VFPC checker",
+                        [&] { innerStatus = checkOnce(*second, *inner); });
     EXPECT_EQ(checkOnce(*first, *outer), Status::Success);
     EXPECT_EQ(innerStatus, Status::Success);
     EXPECT_EQ(FakeSdk::instance().detections().size(), 2u);

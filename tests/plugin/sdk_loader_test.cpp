@@ -62,18 +62,24 @@ const LoadStep kLoadSteps[] = {
      {"load", "FPCCreate", "initialize", "setProxy", "FPCDestroy", "unload"}},
 };
 
+// A checker with a proxy and its certificate path set, whose SDK answers
+// code at step.
+HostPtr<fp::CheckerV1> failingAt(PluginHost& host, const LoadStep& step, std::int32_t code) {
+  auto checker = host.configuredChecker();
+  for (const auto& option : {textOption(2, "proxy:1"), textOption(3, "/ca.pem")}) {
+    checker->getConfig()->setCustomOption(&option);
+  }
+  FakeSdk::instance().setResult(step.op, code);
+  host.log.clear();
+  return checker;
+}
+
 TEST(SdkLoad, EveryKnownSdkFailureAtEveryStepIsMappedLoggedOnceAndUndone) {
   for (const LoadStep& step : kLoadSteps) {
     for (const SdkCode& code : kSdkCodes) {
       SCOPED_TRACE(std::string(step.messagePrefix) + code.text);
       PluginHost host;
-      auto checker = host.configuredChecker();
-      const auto proxy = textOption(2, "proxy:1");
-      const auto certificate = textOption(3, "/ca.pem");
-      checker->getConfig()->setCustomOption(&proxy);
-      checker->getConfig()->setCustomOption(&certificate);
-      FakeSdk::instance().setResult(step.op, code.code);
-      host.log.clear();
+      auto checker = failingAt(host, step, code.code);
       EXPECT_EQ(checker->load(), code.status);
       EXPECT_EQ(host.log.texts(0), (std::vector<std::string>{
                                        std::string(step.messagePrefix) + code.text,
@@ -88,13 +94,7 @@ TEST(SdkLoad, AnUnknownSdkCodeIsAnErrorAfterTheUndo) {
   for (const LoadStep& step : kLoadSteps) {
     for (const std::int32_t code : {13, -1}) {
       PluginHost host;
-      auto checker = host.configuredChecker();
-      const auto proxy = textOption(2, "proxy:1");
-      const auto certificate = textOption(3, "/ca.pem");
-      checker->getConfig()->setCustomOption(&proxy);
-      checker->getConfig()->setCustomOption(&certificate);
-      FakeSdk::instance().setResult(step.op, code);
-      host.log.clear();
+      auto checker = failingAt(host, step, code);
       EXPECT_EQ(checker->load(), Status::Error);
       const std::string shown = code == 13 ? "13" : "4294967295";
       EXPECT_EQ(host.log.texts(0),
@@ -117,13 +117,10 @@ TEST(SdkLoad, ExceptionsThrownByTheSdkAreErrorsAfterTheUndo) {
           std::string("VFPC SDK threw an exception from ") + step.call + ending;
       SCOPED_TRACE(line);
       PluginHost host;
-      auto checker = host.configuredChecker();
-      FakeSdk::instance().setResult(step.op, code);
-      host.log.clear();
+      auto checker = failingAt(host, step, code);
       EXPECT_EQ(checker->load(), Status::Error);
       EXPECT_EQ(host.log.texts(0), std::vector<std::string>{line});
-      std::vector<std::string> events = FakeSdk::instance().events();
-      EXPECT_EQ(events, step.events);
+      EXPECT_EQ(FakeSdk::instance().events(), step.events);
       FakeSdk::instance().setResult(step.op, 0);
       EXPECT_EQ(checker->load(), Status::Success) << "the failed load left something behind";
       EXPECT_EQ(checker->unload(), Status::Success);
@@ -184,65 +181,38 @@ TEST(SdkLoad, FindsTheLibraryInTheBaseDirectoryWithOrWithoutATrailingSeparator) 
   }
 }
 
-TEST(SdkLoad, ADirectoryWithoutTheLibraryFailsWithThePath) {
-  PluginHost host;
-  auto checker = host.configuredChecker("empty");
-  host.log.clear();
-  EXPECT_EQ(checker->load(), Status::LoadFailed);
-  const std::vector<std::string> errors = host.log.texts(0);
-  ASSERT_EQ(errors.size(), 2u);
-  const std::string path = sdkLibraryPath(sdkDirectory("empty"));
-  const std::string expectedStart =
-      "Failed to load VFPC SDK library '" + path + "'. Error loading library: " + path + ". ";
-  EXPECT_EQ(errors[0].substr(0, expectedStart.size()), expectedStart) << errors[0];
-  EXPECT_EQ(errors[1], "VFPC checker load failed.");
-  EXPECT_EQ(FakeSdk::instance().events(), std::vector<std::string>{});
-}
+// Base directories whose library cannot be used: how the first line starts
+// after the library's path (<path> stands for it), and what the SDK saw.
+struct UnusableLibrary {
+  const char* variant;
+  std::string detail;
+  std::vector<std::string> events;
+};
 
-TEST(SdkLoad, AFileThatIsNotALibraryFailsToLoad) {
-  PluginHost host;
-  auto checker = host.configuredChecker("not-a-library");
-  host.log.clear();
-  EXPECT_EQ(checker->load(), Status::LoadFailed);
-  const std::string path = sdkLibraryPath(sdkDirectory("not-a-library"));
-  const std::vector<std::string> errors = host.log.texts(0);
-  ASSERT_EQ(errors.size(), 2u);
-  EXPECT_EQ(errors[0].rfind("Failed to load VFPC SDK library '" + path +
-                                "'. Error loading library: " + path,
-                            0),
-            0u)
-      << errors[0];
-}
+const UnusableLibrary kUnusableLibraries[] = {
+    {"empty", "Error loading library: <path>. ", {}},
+    {"not-a-library", "Error loading library: <path>", {}},
+    // The library announced its load and its unload; nothing was created.
+    {"without-destroy", "Error loading library symbol: FPCDestroy", {"load", "unload"}},
+};
 
-TEST(SdkLoad, ALibraryWithoutFPCDestroyIsNotLeftLoaded) {
-  PluginHost host;
-  auto checker = host.configuredChecker("without-destroy");
-  host.log.clear();
-  EXPECT_EQ(checker->load(), Status::LoadFailed);
-  const std::string path = sdkLibraryPath(sdkDirectory("without-destroy"));
-  const std::vector<std::string> errors = host.log.texts(0);
-  ASSERT_EQ(errors.size(), 2u);
-  const std::string expectedStart = "Failed to load VFPC SDK library '" + path +
-                                    "'. Error loading library symbol: FPCDestroy";
-  EXPECT_EQ(errors[0].substr(0, expectedStart.size()), expectedStart) << errors[0];
-  // The library announced its load and its unload; nothing was created.
-  EXPECT_EQ(FakeSdk::instance().events(), (std::vector<std::string>{"load", "unload"}));
-}
-
-TEST(SdkLoad, WithoutAHostLogTheSdkLogWantsNothingAndWritesNothing) {
-  FakePluginInput input(nullptr);
-  input.setString(1001, kHostDataString);
-  FakeSdk::instance().reset();
-  HostPtr<kesp::plugins::PluginV1> plugin(getPluginFunction()(&input));
-  HostPtr<fp::CheckerV1> checker(plugin->getChecker());
-  checker->getConfig()->setApiVersion(2, 0);
-  checker->getConfig()->setBaseDirectory(sdkDirectory("good").c_str());
-  ASSERT_EQ(checker->load(), Status::Success);
-  fpcsdk::LogInterface* sdkLog = FakeSdk::instance().logInterface();
-  ASSERT_NE(sdkLog, nullptr);
-  for (const std::int32_t level : {0, 1, 2, 3}) EXPECT_FALSE(sdkLog->filter(level));
-  sdkLog->log(0, 0, "nowhere to go");
-  EXPECT_EQ(checker->unload(), Status::Success);
+TEST(SdkLoad, AnUnusableLibraryFailsWithThePathAndIsNotLeftLoaded) {
+  for (const UnusableLibrary& library : kUnusableLibraries) {
+    SCOPED_TRACE(library.variant);
+    PluginHost host;
+    auto checker = host.configuredChecker(library.variant);
+    host.log.clear();
+    EXPECT_EQ(checker->load(), Status::LoadFailed);
+    const std::string path = sdkLibraryPath(sdkDirectory(library.variant));
+    std::string detail = library.detail;
+    if (const auto at = detail.find("<path>"); at != std::string::npos) detail.replace(at, 6, path);
+    const std::string start = "Failed to load VFPC SDK library '" + path + "'. " + detail;
+    const std::vector<std::string> errors = host.log.texts(0);
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0].substr(0, start.size()), start) << errors[0];
+    EXPECT_EQ(errors[1], "VFPC checker load failed.");
+    EXPECT_EQ(FakeSdk::instance().events(), library.events);
+  }
 }
 
 // What each SDK file carries to name its build. The test SDK is linked with

@@ -1,8 +1,8 @@
 // The log interface the SDK writes through, as the SDK received it.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "tests/support/fake_sdk.h"
@@ -13,30 +13,50 @@ namespace {
 
 using fp::Status;
 
-TEST(SdkLog, MapsLevelsAndPrefixesLines) {
+// A line the SDK writes, and the line the host gets: at the level mapped
+// (unknown levels are errors), prefixed, and with the text passed on as it
+// is but for bytes that are not UTF-8. Those arrive as one U+FFFD for each
+// maximal subpart: the longest start of a well-formed sequence, or else a
+// single byte. A NUL byte ends the line.
+struct SdkLine {
+  std::int32_t level;
+  std::string sent;
+  std::uint32_t arrivedLevel;
+  std::string arrived;
+};
+
+const SdkLine kSdkLines[] = {
+    {0, "zero", 0, "zero"},
+    {1, "one", 1, "one"},
+    {2, "two", 2, "two"},
+    {3, "three", 3, "three"},
+    {4, "four", 0, "four"},
+    {-1, "minus one", 0, "minus one"},
+    {2, "100% sure %s %n", 2, "100% sure %s %n"},
+    {2, "", 2, ""},
+    {2, "Fichier trait\xE9 : ok", 2, "Fichier trait\uFFFD : ok"},  // Latin-1
+    {2, "cut \xE2\x82", 2, "cut \uFFFD"},                          // truncated at the end
+    {2, "a\xE2\x82" "A", 2, "a\uFFFD" "A"},                         // truncated inside
+    {2, "\xC0\xAF", 2, "\uFFFD\uFFFD"},                           // overlong: no valid lead
+    {2, "\xED\xA0\x80", 2, "\uFFFD\uFFFD\uFFFD"},                 // an encoded surrogate
+    {2, "\xF4\x90\x80\x80", 2, "\uFFFD\uFFFD\uFFFD\uFFFD"},       // above U+10FFFF
+    {2, "\xF0\x9F\x98" "x", 2, "\uFFFD" "x"},                       // three of four bytes
+    {2, "\x80\xBF", 2, "\uFFFD\uFFFD"},                           // lone continuations
+    {2, "caf\u00E9 \U0001F600", 2, "caf\u00E9 \U0001F600"},         // well-formed: unchanged
+    {2, std::string("cut\0here", 8), 2, "cut"},                    // the host takes C text
+};
+
+TEST(SdkLog, MapsLevelsPrefixesLinesAndReplacesBytesThatAreNotUtf8) {
   PluginHost host;
   auto checker = host.loadedChecker();
   fpcsdk::LogInterface* sdkLog = FakeSdk::instance().logInterface();
   ASSERT_NE(sdkLog, nullptr);
-  host.log.clear();
-  sdkLog->log(0, 77, "zero");
-  sdkLog->log(1, 0, "one");
-  sdkLog->log(2, 0, "two");
-  sdkLog->log(3, 0, "three");
-  sdkLog->log(4, 0, "four");
-  sdkLog->log(-1, 0, "minus one");
-  sdkLog->log(2, 0, "100% sure %s %n");
-  sdkLog->log(2, 0, "");
-  EXPECT_EQ(host.log.lines(), (std::vector<LogLine>{
-                                  {0, 5, 0, "[fpcsdk] zero"},
-                                  {1, 5, 0, "[fpcsdk] one"},
-                                  {2, 5, 0, "[fpcsdk] two"},
-                                  {3, 5, 0, "[fpcsdk] three"},
-                                  {0, 5, 0, "[fpcsdk] four"},
-                                  {0, 5, 0, "[fpcsdk] minus one"},
-                                  {2, 5, 0, "[fpcsdk] 100% sure %s %n"},
-                                  {2, 5, 0, "[fpcsdk] "},
-                              }));
+  for (const SdkLine& line : kSdkLines) {
+    host.log.clear();
+    sdkLog->log(line.level, 77, line.sent);  // the context is not read
+    EXPECT_EQ(host.log.lines(),
+              std::vector<LogLine>{(LogLine{line.arrivedLevel, 5, 0, "[fpcsdk] " + line.arrived})});
+  }
   EXPECT_EQ(checker->unload(), Status::Success);
 }
 
@@ -71,33 +91,6 @@ TEST(SdkLog, CutsLongLinesAndSaysSo) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], (LogLine{2, 5, 0, prefix + fits}));
   EXPECT_EQ(lines[1], (LogLine{2, 5, 1, prefix + fits}));
-  EXPECT_EQ(checker->unload(), Status::Success);
-}
-
-// One U+FFFD for each maximal subpart: the longest start of a well-formed
-// sequence, or else a single byte. A NUL byte ends the line.
-TEST(SdkLog, BytesThatAreNotUtf8ArriveReplacedOncePerMaximalSubpart) {
-  const std::pair<std::string, std::string> lines[] = {
-      {"Fichier trait\xE9 : ok", "Fichier trait\uFFFD : ok"},   // Latin-1
-      {"cut \xE2\x82", "cut \uFFFD"},                          // truncated at the end
-      {"a\xE2\x82" "A", "a\uFFFD" "A"},                         // truncated inside
-      {"\xC0\xAF", "\uFFFD\uFFFD"},                           // overlong: no valid lead
-      {"\xED\xA0\x80", "\uFFFD\uFFFD\uFFFD"},                 // an encoded surrogate
-      {"\xF4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"},       // above U+10FFFF
-      {"\xF0\x9F\x98" "x", "\uFFFD" "x"},                       // three of four bytes
-      {"\x80\xBF", "\uFFFD\uFFFD"},                           // lone continuations
-      {"caf\u00E9 \U0001F600", "caf\u00E9 \U0001F600"},         // well-formed: unchanged
-      {std::string("cut\0here", 8), "cut"},                      // the host takes C text
-  };
-  PluginHost host;
-  auto checker = host.loadedChecker();
-  fpcsdk::LogInterface* sdkLog = FakeSdk::instance().logInterface();
-  ASSERT_NE(sdkLog, nullptr);
-  for (const auto& [sent, arrived] : lines) {
-    host.log.clear();
-    sdkLog->log(2, 0, sent);
-    EXPECT_EQ(host.log.lines(), std::vector<LogLine>{(LogLine{2, 5, 0, "[fpcsdk] " + arrived})});
-  }
   EXPECT_EQ(checker->unload(), Status::Success);
 }
 
