@@ -20,8 +20,8 @@ namespace {
 
 using kesp::plugins::PluginV1;
 
-// Calls KESPGetPlugin with input; returns the plug-in (released at once) and
-// the lines logged.
+// Calls KESPGetPlugin with input: whether it gave a plug-in (released at
+// once).
 bool getPlugin(FakePluginInput& input) {
   PluginV1* plugin = getPluginFunction()(&input);
   if (plugin == nullptr) return false;
