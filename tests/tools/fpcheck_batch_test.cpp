@@ -5,24 +5,17 @@
 
 #include <chrono>
 #include <csignal>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
-#include "foundation/dynamic_library.h"
-#include "tests/support/test_paths.h"
+#include "tests/tools/fpcheck_program.h"
 #include "tests/tools/reference_sdk_directory.h"
-#include "tests/tools/run_program.h"
 
 namespace kesp::test {
 namespace {
 
-using Json = nlohmann::json;
 using namespace std::chrono_literals;
 
 // Bounds for waiting on the child, never expected to be reached: a line
@@ -31,27 +24,17 @@ constexpr auto kPatience = 20s;
 
 const std::string kRules = "tp Adware.Toolbar.Dropper\nfp Adware.Toolbar.*\n";
 
-std::string fpcheck() { return plx::joinPath({executableDirectory(), programFileName("fpcheck")}); }
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-class FpcheckBatch : public ::testing::Test {
+class FpcheckBatch : public FpcheckFiles {
  protected:
-  FpcheckBatch() : sdk(kRules) {
-    toolbar = files.file("toolbar.txt");
-    std::ofstream(fromUtf8(toolbar),
-                  std::ios::binary)
-        << "toolbar";
-  }
-
   // A request whose detection names its index, so that each result shows
-  // which request it answers: a false positive unless fp is false.
-  std::string request(std::size_t index, bool fp = true, bool memory = false) const {
+  // which request it answers: a false positive unless fp is false. The
+  // toolbar file by path, or another file read into memory.
+  std::string request(std::size_t index, bool fp = true, const std::string& memory = "") const {
     const std::string detection =
         (fp ? "Adware.Toolbar.S" : "Worm.Generic.") + std::to_string(index);
-    return Json{{"path", toolbar}, {"detection", detection}, {"memory", memory}}.dump() + "\n";
+    const std::string& path = memory.empty() ? toolbar : memory;
+    const Json request = {{"path", path}, {"detection", detection}, {"memory", !memory.empty()}};
+    return request.dump() + "\n";
   }
 
   std::vector<std::string> batch(std::vector<std::string> more = {}) const {
@@ -60,13 +43,12 @@ class FpcheckBatch : public ::testing::Test {
     return arguments;
   }
 
-  ReferenceSdkCopy sdk;
-  TempDir files;
-  std::string toolbar;
+  ReferenceSdkCopy sdk{kRules};
+  std::string toolbar = write("toolbar.txt", "toolbar");
 };
 
 TEST_F(FpcheckBatch, WritesEachResultWhileItsInputIsStillOpen) {
-  RunningProgram program(fpcheck(), batch({"--jobs", "2"}));
+  RunningProgram program(fpcheckProgram(), batch({"--jobs", "2"}));
   for (std::size_t index = 0; index < 3; ++index) {
     ASSERT_TRUE(program.write(request(index)));
     const std::optional<std::string> line = program.readLine(kPatience);
@@ -87,24 +69,13 @@ TEST_F(FpcheckBatch, WritesEachResultWhileItsInputIsStillOpen) {
 // memory input is read first) on several workers: the results still come in
 // input order.
 TEST_F(FpcheckBatch, KeepsInputOrderBeyondItsWindow) {
-  const std::string large = files.file("large.bin");
-  std::ofstream(fromUtf8(large), std::ios::binary)
-      << std::string(64 * 1024, 'x');
+  const std::string large = write("large.bin", std::string(64 * 1024, 'x'));
   std::string requests;
   constexpr std::size_t kCount = 1500;
   for (std::size_t index = 0; index < kCount; ++index) {
-    if (index % 9 == 0) {
-      requests += Json{{"path", large}, {"detection", "Adware.Toolbar.S" + std::to_string(index)},
-                       {"memory", true}}
-                      .dump() +
-                  "\n";
-    } else {
-      requests += request(index, index % 3 != 0);
-    }
+    requests += index % 9 == 0 ? request(index, true, large) : request(index, index % 3 != 0);
   }
-  ProgramSettings settings;
-  settings.input = requests;
-  const ProgramRun run = runProgram(fpcheck(), batch({"--jobs", "4"}), settings);
+  const ProgramRun run = runProgram(fpcheckProgram(), batch({"--jobs", "4"}), withInput(requests));
   EXPECT_EQ(run.exitCode, 0) << run.err;
   const std::vector<std::string> lines = linesOf(run.out);
   ASSERT_EQ(lines.size(), kCount);
@@ -126,9 +97,9 @@ TEST_F(FpcheckBatch, UnorderedResultsNameTheirInputLine) {
   const std::string input = request(1) + "\n" + "   \n" + request(4, false) + crlf +
                             "not json\n" + std::string(1024 * 1024 + 1, 'x') + "\n" + "\t\n" +
                             request(9);
-  ProgramSettings settings;
-  settings.input = input.substr(0, input.size() - 1);  // the last line without a line end
-  const ProgramRun run = runProgram(fpcheck(), batch({"--jobs", "3", "--unordered"}), settings);
+  // The last line without a line end.
+  const ProgramRun run = runProgram(fpcheckProgram(), batch({"--jobs", "3", "--unordered"}),
+                                    withInput(input.substr(0, input.size() - 1)));
   EXPECT_EQ(run.exitCode, 1) << run.err;
   std::map<int, Json> byLine;
   for (const std::string& line : linesOf(run.out)) {
@@ -163,7 +134,7 @@ TEST_F(FpcheckBatch, AClosedReaderEndsTheBatch) {
   const int diedOfBrokenPipe = 128 + SIGPIPE;
 #endif
   for (const bool ignore : ignoreBrokenPipe) {
-    RunningProgram program(fpcheck(), batch({"--jobs", "2"}), {ignore});
+    RunningProgram program(fpcheckProgram(), batch({"--jobs", "2"}), {ignore});
     ASSERT_TRUE(program.write(request(0)));
     ASSERT_TRUE(program.readLine(kPatience)) << program.err();
     program.closeOutput();
@@ -197,23 +168,16 @@ struct Interrupt {
 class FpcheckBatchInterrupt : public FpcheckBatch, public ::testing::WithParamInterface<Interrupt> {};
 
 TEST_P(FpcheckBatchInterrupt, FinishesWhatRunsAndSaysItWasInterrupted) {
-  RunningProgram program(fpcheck(), batch({"--jobs", "2", "--log-level", "debug"}));
+  RunningProgram program(fpcheckProgram(), batch({"--jobs", "2", "--log-level", "debug"}));
   for (std::size_t index = 1; index <= 3; ++index) {
     ASSERT_TRUE(program.write(request(index)));
     ASSERT_TRUE(program.readLine(kPatience)) << program.err();
   }
   // More requests, slow ones (each reads a large file first), then the
   // signal at once: a few may have started, most cannot have.
-  const std::string large = files.file("large.bin");
-  std::ofstream(fromUtf8(large), std::ios::binary)
-      << std::string(4 * 1024 * 1024, 'x');
+  const std::string large = write("large.bin", std::string(4 * 1024 * 1024, 'x'));
   std::string more;
-  for (std::size_t index = 4; index <= 200; ++index) {
-    more += Json{{"path", large}, {"detection", "Adware.Toolbar.S" + std::to_string(index)},
-                 {"memory", true}}
-                .dump() +
-            "\n";
-  }
+  for (std::size_t index = 4; index <= 200; ++index) more += request(index, true, large);
   ASSERT_TRUE(program.write(more));
   program.sendSignal(GetParam().signal);
   EXPECT_EQ(program.wait(kPatience), GetParam().exitCode) << program.err();

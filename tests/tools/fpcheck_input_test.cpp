@@ -9,16 +9,13 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
-#include "foundation/dynamic_library.h"
 #include "tests/support/child_process.h"
-#include "tests/support/test_paths.h"
+#include "tests/tools/fpcheck_program.h"
 #include "tests/tools/reference_sdk_directory.h"
-#include "tests/tools/run_program.h"
 #include "tools/report_formats.h"
 
 #ifdef _WIN32
@@ -32,9 +29,9 @@
 namespace kesp::test {
 namespace {
 
-using Json = nlohmann::json;
 using fpcheck::CheckRequest;
 using fpcheck::LineKind;
+using enum LineKind;
 
 // --- the report formats -------------------------------------------------------
 
@@ -50,7 +47,7 @@ void expectParsed(LineKind (*parse)(std::string_view, CheckRequest&, std::string
   CheckRequest request;
   std::string reason;
   ASSERT_EQ(parse(expected.line, request, reason), expected.kind) << expected.line;
-  if (expected.kind == LineKind::Request) {
+  if (expected.kind == Request) {
     EXPECT_EQ(request.path, expected.path);
     EXPECT_EQ(request.detection, expected.detection);
   } else {
@@ -65,26 +62,25 @@ TEST_P(ClamscanLine, IsReadAsPrinted) { expectParsed(&fpcheck::parseClamscanLine
 INSTANTIATE_TEST_SUITE_P(
     Lines, ClamscanLine,
     ::testing::Values(
-        LineCase{"/srv/a b/x.exe: Win.Test.EICAR_HDB-1 FOUND", LineKind::Request, "/srv/a b/x.exe",
+        LineCase{"/srv/a b/x.exe: Win.Test.EICAR_HDB-1 FOUND", Request, "/srv/a b/x.exe",
                  "Win.Test.EICAR_HDB-1"},
         // The last ": " before the name: the path keeps its own.
-        LineCase{"/srv/note: read me: now.txt: Test.Sig.UNOFFICIAL FOUND", LineKind::Request,
+        LineCase{"/srv/note: read me: now.txt: Test.Sig.UNOFFICIAL FOUND", Request,
                  "/srv/note: read me: now.txt", "Test.Sig.UNOFFICIAL"},
-        LineCase{"C:\\Users\\zoë\\a.dll: Win.Trojan.Agent-1 FOUND", LineKind::Request,
+        LineCase{"C:\\Users\\zoë\\a.dll: Win.Trojan.Agent-1 FOUND", Request,
                  "C:\\Users\\zoë\\a.dll", "Win.Trojan.Agent-1"},
-        LineCase{"/srv/x:: Test.Sig FOUND", LineKind::Request, "/srv/x:", "Test.Sig"},
-        LineCase{"/srv/clean.txt: OK", LineKind::Skipped, "", "OK"},
-        LineCase{"/srv/empty: Empty file", LineKind::Skipped, "", "empty file"},
-        LineCase{"/srv/gone: lstat() failed: No such file or directory. ERROR", LineKind::Skipped,
-                 "", "error"},
-        LineCase{"WARNING: /srv/fifo: Not supported file type", LineKind::Skipped, "",
+        LineCase{"/srv/x:: Test.Sig FOUND", Request, "/srv/x:", "Test.Sig"},
+        LineCase{"/srv/clean.txt: OK", Skipped, "", "OK"},
+        LineCase{"/srv/empty: Empty file", Skipped, "", "empty file"},
+        LineCase{"/srv/gone: lstat() failed: No such file or directory. ERROR", Skipped, "",
+                 "error"},
+        LineCase{"WARNING: /srv/fifo: Not supported file type", Skipped, "", "warning"},
+        LineCase{"LibClamAV Warning: cli_scanxz: decompress file size exceeds limits", Skipped, "",
                  "warning"},
-        LineCase{"LibClamAV Warning: cli_scanxz: decompress file size exceeds limits",
-                 LineKind::Skipped, "", "warning"},
-        LineCase{"----------- SCAN SUMMARY -----------", LineKind::Skipped, "", "summary"},
-        LineCase{"Known viruses: 2", LineKind::Skipped, "", "other"},
-        LineCase{"/srv/x: FOUND", LineKind::Skipped, "", "other"},
-        LineCase{": Name FOUND", LineKind::Skipped, "", "other"}));
+        LineCase{"----------- SCAN SUMMARY -----------", Skipped, "", "summary"},
+        LineCase{"Known viruses: 2", Skipped, "", "other"},
+        LineCase{"/srv/x: FOUND", Skipped, "", "other"},
+        LineCase{": Name FOUND", Skipped, "", "other"}));
 
 class YaraLine : public ::testing::TestWithParam<LineCase> {};
 
@@ -93,32 +89,24 @@ TEST_P(YaraLine, IsReadAsPrinted) { expectParsed(&fpcheck::parseYaraLine, GetPar
 INSTANTIATE_TEST_SUITE_P(
     Lines, YaraLine,
     ::testing::Values(
-        LineCase{"Evil_Hash /srv/a file: with colon.txt", LineKind::Request,
-                 "/srv/a file: with colon.txt", "Evil_Hash"},
-        LineCase{"default:Evil_Hash /srv/x", LineKind::Request, "/srv/x", "default:Evil_Hash"},
+        LineCase{"Evil_Hash /srv/a file: with colon.txt", Request, "/srv/a file: with colon.txt",
+                 "Evil_Hash"},
+        LineCase{"default:Evil_Hash /srv/x", Request, "/srv/x", "default:Evil_Hash"},
         // -g and -m: the metadata's quoted text holds brackets, spaces and
         // escaped quotes.
         LineCase{R"(Body [tagA,tagB] [author="QA \"team\" [x], y",score=7,ok=true] /srv/zé ü.bin)",
-                 LineKind::Request, "/srv/zé ü.bin", "Body"},
-        LineCase{"Body [] [] /srv/x", LineKind::Request, "/srv/x", "Body"},
-        LineCase{"Body [tag] /srv/x", LineKind::Request, "/srv/x", "Body"},
-        LineCase{"0x3:$m: BODYMARKER", LineKind::Skipped, "", "string match"},
-        LineCase{"error scanning /srv/gone: could not open file", LineKind::Skipped, "", "error"},
+                 Request, "/srv/zé ü.bin", "Body"},
+        LineCase{"Body [] [] /srv/x", Request, "/srv/x", "Body"},
+        LineCase{"Body [tag] /srv/x", Request, "/srv/x", "Body"},
+        LineCase{"0x3:$m: BODYMARKER", Skipped, "", "string match"},
+        LineCase{"error scanning /srv/gone: could not open file", Skipped, "", "error"},
         LineCase{"warning: rule \"Slow\" in r.yar(3): string \"$a\" may slow down scanning",
-                 LineKind::Skipped, "", "warning"},
-        LineCase{"Body", LineKind::Skipped, "", "other"},
-        LineCase{"9lives /srv/x", LineKind::Skipped, "", "other"},
-        LineCase{"/srv/x: 2", LineKind::Skipped, "", "other"}));
+                 Skipped, "", "warning"},
+        LineCase{"Body", Skipped, "", "other"},
+        LineCase{"9lives /srv/x", Skipped, "", "other"},
+        LineCase{"/srv/x: 2", Skipped, "", "other"}));
 
 // --- fpcheck on files it reads itself ----------------------------------------------
-
-std::string fpcheckProgram() { return plx::joinPath({executableDirectory(), programFileName("fpcheck")}); }
-
-std::vector<Json> jsonLines(const std::string& text) {
-  std::vector<Json> lines;
-  for (const std::string& line : linesOf(text)) lines.push_back(Json::parse(line));
-  return lines;
-}
 
 // The SHA-256 that coreutils' sha256sum gives, as the reference (under Wine,
 // the Linux program itself).
@@ -139,14 +127,8 @@ std::string sha256sum(const std::string& directory, const std::string& name) {
 
 const char kNotRegular[] = ", not a regular file, and only regular files are read";
 
-class FpcheckInput : public ::testing::Test {
+class FpcheckInput : public FpcheckFiles {
  protected:
-  std::string write(const std::string& name, const std::string& bytes) {
-    const std::string path = files.file(name);
-    std::ofstream(fromUtf8(path), std::ios::binary) << bytes;
-    return path;
-  }
-
   // A file of size bytes that holds only a hole, taking no disk space.
   std::string sparse(const std::string& name, std::uintmax_t size) {
     const std::string path = write(name, "");
@@ -160,9 +142,7 @@ class FpcheckInput : public ::testing::Test {
   ProgramRun run(std::vector<std::string> arguments, const std::string& input = "") {
     if (!sdk) rules("tp *\n");
     arguments.insert(arguments.begin() + 1, {"--sdk-dir", sdk->directory()});
-    ProgramSettings settings;
-    settings.input = input;
-    return runProgram(fpcheckProgram(), arguments, settings);
+    return runProgram(fpcheckProgram(), arguments, withInput(input));
   }
 
   // The one result line of a check of path.
@@ -176,14 +156,11 @@ class FpcheckInput : public ::testing::Test {
     return lines.empty() ? Json() : lines[0];
   }
 
-  TempDir files;
   std::optional<ReferenceSdkCopy> sdk;
 };
 
 void expectNotChecked(const Json& line, const std::string& error) {
-  EXPECT_EQ(line["status"], "NotChecked");
-  EXPECT_EQ(line["falsePositive"], nullptr);
-  EXPECT_EQ(line["error"], error);
+  expectFields(line, {{"status", "NotChecked"}, {"falsePositive", nullptr}, {"error", error}});
 }
 
 // Each file is checked with a detection of its own whose rule holds the
@@ -208,7 +185,9 @@ TEST_F(FpcheckInput, HashFilesSendsEachFilesSha256) {
     requests += Json{{"path", path}, {"detection", detection}}.dump() + "\n";
   }
   // A hash given in the request wins over the file's.
-  requests += Json{{"path", files.file("one byte")}, {"detection", "Det.1"}, {"hash", std::string(64, 'a')}}.dump() +
+  const std::string otherHash(64, 'a');
+  requests += Json{{"path", files.file("one byte")}, {"detection", "Det.1"}, {"hash", otherHash}}
+                  .dump() +
               "\n";
   rules(ruleText);
 
@@ -224,14 +203,13 @@ TEST_F(FpcheckInput, HashFilesSendsEachFilesSha256) {
   const ProgramRun plain = run({"batch"}, requests);
   for (const Json& line : jsonLines(plain.out)) EXPECT_EQ(line["falsePositive"], false) << line;
 
-  const Json checked = checkOne({"--hash-files"}, files.file("zoë: noise.bin"));
-  EXPECT_EQ(checked["falsePositive"], false) << "detection Det has no rule of that hash";
+  const std::string noisy = files.file("zoë: noise.bin");
+  EXPECT_EQ(checkOne({"--hash-files"}, noisy)["falsePositive"], false)
+      << "detection Det has no rule of that hash";
   rules("fp Det " + sha256sum(files.utf8Path(), "zoë: noise.bin") + "\n");
-  EXPECT_EQ(checkOne({"--hash-files"}, files.file("zoë: noise.bin"))["falsePositive"], true);
-  EXPECT_EQ(checkOne({"--hash-files", "--memory"}, files.file("zoë: noise.bin"))["falsePositive"],
-            true);
-  EXPECT_EQ(checkOne({"--hash-files", "--hash", std::string(64, 'a')}, files.file("zoë: noise.bin"))["falsePositive"],
-            false);
+  EXPECT_EQ(checkOne({"--hash-files"}, noisy)["falsePositive"], true);
+  EXPECT_EQ(checkOne({"--hash-files", "--memory"}, noisy)["falsePositive"], true);
+  EXPECT_EQ(checkOne({"--hash-files", "--hash", otherHash}, noisy)["falsePositive"], false);
 }
 
 TEST_F(FpcheckInput, AFileThatCannotBeHashedIsNotChecked) {
@@ -278,6 +256,15 @@ TEST_F(FpcheckInput, APipeOrDeviceIsNeitherReadNorHashed) {
 
 #else
 
+// A digest in lower-case hexadecimal, as sha256sum and clamscan's hash
+// signatures write it.
+std::string hex(std::span<const unsigned char> digest) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (const unsigned char byte : digest) text += {kDigits[byte >> 4], kDigits[byte & 15]};
+  return text;
+}
+
 // Run under timeout(1): a read that waited would fail the test within
 // seconds instead of hanging it.
 TEST_F(FpcheckInput, AFifoOrDeviceIsNeitherReadNorHashed) {
@@ -288,12 +275,11 @@ TEST_F(FpcheckInput, AFifoOrDeviceIsNeitherReadNorHashed) {
     requests += Json{{"path", path}, {"detection", "Det"}, {"memory", true}}.dump() + "\n";
     requests += Json{{"path", path}, {"detection", "Det"}}.dump() + "\n";
   }
-  ProgramSettings settings;
-  settings.input = requests;
   rules("tp *\n");
   const ProgramRun result = runProgram(
-      "/usr/bin/timeout", {"10", fpcheckProgram(), "batch", "--sdk-dir", sdk->directory(), "--hash-files"},
-      settings);
+      "/usr/bin/timeout",
+      {"10", fpcheckProgram(), "batch", "--sdk-dir", sdk->directory(), "--hash-files"},
+      withInput(requests));
   EXPECT_EQ(result.exitCode, 1) << result.err;
   const std::vector<Json> lines = jsonLines(result.out);
   ASSERT_EQ(lines.size(), 4u) << result.err;
@@ -324,13 +310,8 @@ TEST_F(FpcheckInput, AFileOfFourGibibytesIsHashedInBoundedMemory) {
   unsigned int length = 0;
   EVP_DigestFinal_ex(context, digest, &length);
   EVP_MD_CTX_free(context);
-  std::string hex;
-  for (const unsigned char byte : digest) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    hex += {kDigits[byte >> 4], kDigits[byte & 15]};
-  }
 
-  rules("fp Det " + hex + "\n");
+  rules("fp Det " + hex(digest) + "\n");
   EXPECT_EQ(checkOne({"--hash-files"}, path)["falsePositive"], true);
   // The largest child this test program waited for, fpcheck among them:
   // one of them read 64 MiB into memory, which ThreadSanitizer's shadow
@@ -380,13 +361,8 @@ TEST_F(ScannerPipeline, ClamscanDetectionsAreChecked) {
   unsigned char md5[16];
   unsigned int length = 0;
   EVP_Digest(content.data(), content.size(), md5, &length, EVP_md5(), nullptr);
-  std::string md5Hex;
-  for (const unsigned char byte : md5) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    md5Hex += {kDigits[byte >> 4], kDigits[byte & 15]};
-  }
   std::filesystem::create_directory(fromUtf8(files.file("db")));
-  write("db/test.hdb", md5Hex + ":" + std::to_string(content.size()) + ":Test.Dropper.Hash\n");
+  write("db/test.hdb", hex(md5) + ":" + std::to_string(content.size()) + ":Test.Dropper.Hash\n");
   write("db/test.ndb", "Test.Body.Marker:0:*:424f44594d41524b45522d3432\n");  // BODYMARKER-42
 
   const std::string report =
