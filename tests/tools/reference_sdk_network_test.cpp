@@ -34,6 +34,7 @@ namespace {
 
 using namespace fpcsdk;  // the SDK's codes
 using Clock = std::chrono::steady_clock;
+using Texts = std::vector<std::string>;
 
 constexpr char kHash[] = "8047240c6b430f443ce9ea191bd18bc8c33af873cb0b8a0822be814303d1db03";
 constexpr char kUpperHash[] = "8047240C6B430F443CE9EA191BD18BC8C33AF873CB0B8A0822BE814303D1DB03";
@@ -42,15 +43,10 @@ constexpr char kVerdictTrue[] = R"({"falsePositive": true})";
 struct Reply {
   int status = 200;
   std::string body = kVerdictTrue;
-  std::string cacheControl;
+  std::string cacheControl{};
   int delayMs = 0;
-  std::string location;
+  std::string location{};
 };
-
-Reply reply(int status = 200, std::string body = kVerdictTrue, std::string cacheControl = "",
-            int delayMs = 0, std::string location = "") {
-  return Reply{status, std::move(body), std::move(cacheControl), delayMs, std::move(location)};
-}
 
 struct Received {
   std::string method;
@@ -95,7 +91,6 @@ class ScriptedService {
     thread_.join();
   }
 
-  int port() const { return port_; }
   std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/v1/check"; }
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
 
@@ -186,19 +181,14 @@ TEST_F(SdkNetwork, PostsTheCheckToTheUrlWithEveryHeaderAndField) {
   ASSERT_EQ(received.size(), 1u);
   EXPECT_EQ(received[0].method, "POST");
   EXPECT_EQ(received[0].target, "/v1/check");
-  const auto header = [&](const char* name) {
-    const auto [first, last] = received[0].headers.equal_range(name);
-    std::vector<std::string> values;
-    for (auto it = first; it != last; ++it) values.push_back(it->second);
-    return values;
-  };
-  using Texts = std::vector<std::string>;
-  EXPECT_EQ(header("Content-Type"), Texts{"application/json"});
-  EXPECT_EQ(header("User-Agent"), Texts{"vfpcsdk/2.1.0.29 vfpc-plugin/2.1.0.29"});
-  EXPECT_EQ(header("X-Api-Key"), Texts{"key-1234"});
-  EXPECT_EQ(header("X-Client-Id"), Texts{"client-7"});
-  EXPECT_EQ(header("X-Client-Tag"), Texts{"tag-blue"});
-  EXPECT_EQ(header("Expect"), Texts{});
+  const std::pair<const char*, Texts> headers[] = {
+      {"Content-Type", {"application/json"}}, {"User-Agent", {"vfpcsdk/2.1.0.29 vfpc-plugin/2.1.0.29"}},
+      {"X-Api-Key", {"key-1234"}}, {"X-Client-Id", {"client-7"}}, {"X-Client-Tag", {"tag-blue"}}, {"Expect", {}}};
+  for (const auto& [name, values] : headers) {
+    Texts sent;
+    for (auto [it, last] = received[0].headers.equal_range(name); it != last; ++it) sent.push_back(it->second);
+    EXPECT_EQ(sent, values) << name;
+  }
   EXPECT_EQ(nlohmann::json::parse(received[0].body), nlohmann::json::parse(R"({
     "detection": "Trojan.Script.Phish", "size": 1234, "input": "file",
     "sha256": "8047240c6b430f443ce9ea191bd18bc8c33af873cb0b8a0822be814303d1db03",
@@ -226,10 +216,9 @@ TEST_F(SdkNetwork, EachInstanceKeepsOneConnection) {
 
 TEST_F(SdkNetwork, WarnsOfPlainHttpAtInitialize) {
   ASSERT_EQ(fpc->initialize(networkConfig(service.url())), Ok);
-  EXPECT_EQ(log.texts(1), std::vector<std::string>{
-                              "The cloud URL '" + service.url() +
-                              "' is plain HTTP: the API key and every check travel unencrypted; "
-                              "use it for tests on this machine only"});
+  EXPECT_EQ(log.texts(1), Texts{"The cloud URL '" + service.url() +
+                                "' is plain HTTP: the API key and every check travel unencrypted; "
+                                "use it for tests on this machine only"});
 }
 
 // --- answers ------------------------------------------------------------------
@@ -238,18 +227,17 @@ TEST_F(SdkNetwork, WarnsOfPlainHttpAtInitialize) {
 // what libcurl reads of an answer is shown here.
 TEST_F(SdkNetwork, AnAnswerBeyondTheBodyLimitIsRefusedWithoutRetry) {
   ASSERT_EQ(fpc->initialize(networkConfig(service.url(), 3)), Ok);
-  service.answerAlways(reply(200, std::string(64 * 1024 + 1, ' ')));
+  service.answerAlways({.body = std::string(64 * 1024 + 1, ' ')});
   EXPECT_EQ(check(instance(), detection("Trojan.A")), CloudError);
   EXPECT_EQ(service.count(), 1u);
-  EXPECT_EQ(log.texts(0), std::vector<std::string>{
-                              "Check 'Trojan.A' size 1234 failed after 1 attempt(s): response "
-                              "refused: the response body is larger than 65536 bytes"});
+  EXPECT_EQ(log.texts(0), Texts{"Check 'Trojan.A' size 1234 failed after 1 attempt(s): response refused: "
+                                "the response body is larger than 65536 bytes"});
 }
 
 TEST_F(SdkNetwork, ARedirectIsNotFollowed) {
   ScriptedService elsewhere;
   ASSERT_EQ(fpc->initialize(networkConfig(service.url(), 3)), Ok);
-  service.answerAlways(reply(307, kVerdictTrue, "", 0, elsewhere.url()));
+  service.answerAlways({.status = 307, .location = elsewhere.url()});
   EXPECT_EQ(check(instance(), detection("Trojan.A")), CloudError);
   EXPECT_EQ(elsewhere.count(), 0u);
 }
@@ -258,15 +246,14 @@ TEST_F(SdkNetwork, ASlowAnswerTimesOutWithinTheBound) {
   fpcsdk::FPCConfig config = networkConfig(service.url(), 2);
   config.dataTimeout = 100;
   ASSERT_EQ(fpc->initialize(config), Ok);
-  service.answerAlways(reply(200, kVerdictTrue, "", 400));
+  service.answerAlways({.delayMs = 400});
   const Clock::time_point start = Clock::now();
   EXPECT_EQ(check(instance(), detection("Trojan.A")), TimedOut);
   // attempts x (connect + data) + (attempts - 1) x the longest back-off
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2 * (1000 + 100) + 2000));
   EXPECT_EQ(service.count(), 2u);
-  EXPECT_EQ(log.texts(0), std::vector<std::string>{
-                              "Check 'Trojan.A' size 1234 failed after 2 attempt(s): data "
-                              "time-out: no response data within 100 ms"});
+  EXPECT_EQ(log.texts(0), Texts{"Check 'Trojan.A' size 1234 failed after 2 attempt(s): data time-out: "
+                                "no response data within 100 ms"});
 }
 
 TEST_F(SdkNetwork, NothingListeningIsAConnectionErrorAfterEveryAttempt) {
@@ -284,7 +271,7 @@ TEST_F(SdkNetwork, NothingListeningIsAConnectionErrorAfterEveryAttempt) {
 // --- the verdict cache --------------------------------------------------------
 
 TEST_F(SdkNetwork, UninitializeDropsTheKeptVerdicts) {
-  service.answerAlways(reply(200, kVerdictTrue, "max-age=60"));
+  service.answerAlways({.cacheControl = "max-age=60"});
   ASSERT_EQ(fpc->initialize(networkConfig(service.url())), Ok);
   fpcsdk::FPCInstance* on = nullptr;
   ASSERT_EQ(fpc->createFpcInstance(&on), Ok);
@@ -302,15 +289,14 @@ TEST_F(SdkNetwork, UninitializeDropsTheKeptVerdicts) {
 
 TEST_F(SdkNetwork, AProxyRefusalIsAConnectionErrorWithoutRetry) {
   ScriptedService proxy;
-  proxy.answerAlways(reply(407, ""));
+  proxy.answerAlways({.status = 407, .body = ""});
   ASSERT_EQ(fpc->initialize(networkConfig(service.url(), 3)), Ok);
   ASSERT_EQ(fpc->setProxy("http://user:s3cret-pw@" + proxy.address(), ""), Ok);
   EXPECT_EQ(check(instance(), detection("Trojan.A")), ConnectionError);
   EXPECT_EQ(proxy.count(), 1u);
   EXPECT_EQ(service.count(), 0u);
-  EXPECT_EQ(log.texts(0), std::vector<std::string>{
-                              "Check 'Trojan.A' size 1234 failed after 1 attempt(s): proxy "
-                              "failure: the proxy answered 407 (authentication required)"});
+  EXPECT_EQ(log.texts(0), Texts{"Check 'Trojan.A' size 1234 failed after 1 attempt(s): proxy failure: "
+                                "the proxy answered 407 (authentication required)"});
 }
 
 TEST_F(SdkNetwork, NoLogLineShowsTheApiKeyOrTheProxyPassword) {
@@ -456,35 +442,21 @@ TEST_P(SdkRequestBody, IsTheseBytes) {
   EXPECT_EQ(received[0].body, GetParam().body);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Bodies, SdkRequestBody,
-    ::testing::Values(
-        BodyCase{"File", [](auto&) {},
-                 R"({"detection":"Trojan.Script.Phish","host":"host-data: test","input":"file","size":1234})"},
-        BodyCase{"MemoryWithHashAndExtra",
-                 [](auto& input) {
-                   input.filePath.clear();
-                   input.hash = kUpperHash;
-                   input.extraData = "extra";
-                 },
-                 R"({"detection":"Trojan.Script.Phish","extra":"extra","host":"host-data: test","input":"memory","sha256":"8047240c6b430f443ce9ea191bd18bc8c33af873cb0b8a0822be814303d1db03","size":1234})"},
-        BodyCase{"OptionsByKeyTheLastKindKept",
-                 [](auto& input) {
-                   input.customOptions.boolOptions["b"] = true;
-                   input.customOptions.intOptions["a"] = -3;
-                   input.customOptions.intOptions["b"] = 7;
-                   input.customOptions.stringOptions["c"] = "x";
-                 },
-                 R"({"detection":"Trojan.Script.Phish","host":"host-data: test","input":"file","options":{"a":-3,"b":7,"c":"x"},"size":1234})"},
-        BodyCase{"EscapedAndReplaced",
-                 [](auto& input) {
-                   input.detectionName = "Tro\"jan\\\x01\x7f\xc3\xa9\xff.X";
-                   input.extraData = "tab\there";
-                   input.fileSize = UINT64_MAX;
-                 },
-                 "{\"detection\":\"Tro\\\"jan\\\\\\u0001\x7f\xc3\xa9\xef\xbf\xbd.X\",\"extra\":"
-                 "\"tab\\there\",\"host\":\"host-data: test\",\"input\":\"file\","
-                 "\"size\":18446744073709551615}"}),
+INSTANTIATE_TEST_SUITE_P(Bodies, SdkRequestBody, ::testing::ValuesIn(std::vector<BodyCase>{
+    {"File", [](auto&) {},
+     R"({"detection":"Trojan.Script.Phish","host":"host-data: test","input":"file","size":1234})"},
+    {"MemoryWithHashAndExtra", [](auto& input) { input.filePath.clear(); input.hash = kUpperHash; input.extraData = "extra"; },
+     R"({"detection":"Trojan.Script.Phish","extra":"extra","host":"host-data: test","input":"memory","sha256":"8047240c6b430f443ce9ea191bd18bc8c33af873cb0b8a0822be814303d1db03","size":1234})"},
+    {"OptionsByKeyTheLastKindKept", [](auto& input) {
+       auto& options = input.customOptions;  // "b" a bool, then an int: the int is sent
+       options.boolOptions["b"] = true; options.intOptions["a"] = -3; options.intOptions["b"] = 7; options.stringOptions["c"] = "x";
+     },
+     R"({"detection":"Trojan.Script.Phish","host":"host-data: test","input":"file","options":{"a":-3,"b":7,"c":"x"},"size":1234})"},
+    {"EscapedAndReplaced", [](auto& input) {
+       input.detectionName = "Tro\"jan\\\x01\x7f\xc3\xa9\xff.X"; input.extraData = "tab\there"; input.fileSize = UINT64_MAX;
+     },
+     "{\"detection\":\"Tro\\\"jan\\\\\\u0001\x7f\xc3\xa9\xef\xbf\xbd.X\",\"extra\":"
+     "\"tab\\there\",\"host\":\"host-data: test\",\"input\":\"file\",\"size\":18446744073709551615}"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
