@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -179,9 +180,16 @@ class Fpc final : public fpcsdk::FPC {
 void deviateAtCreate() {
 #if defined(DEVIANT_LEAVES_THREAD)
   // A keep-alive thread that nobody ends; it sleeps in the system meanwhile.
-  std::thread([] {
+  // FPCCreate returns only once it has started: a thread the scheduler had
+  // not yet run when the library was freed would start in unmapped code and
+  // crash the unload clause, which this deviation is not about.
+  std::promise<void> started;
+  std::future<void> running = started.get_future();
+  std::thread([started = std::move(started)]() mutable {
+    started.set_value();
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
   }).detach();
+  running.wait();
 #endif
 #if defined(DEVIANT_PINS_ITSELF)
 #if defined(_WIN32)
