@@ -140,7 +140,8 @@ TEST(CloudSoak, FourInstancesThroughFaultsAndProxyChanges) {
   for (const auto& [status, count] : total) {
     EXPECT_TRUE(status == Status::Success || status == Status::TimedOut ||
                 status == Status::CloudError || status == Status::ConnectionError)
-        << "status " << static_cast<int>(status) << " " << count << " times";
+        << "status " << static_cast<int>(status) << " " << count << " times; first error line: "
+        << (cloud.errors().empty() ? std::string("none") : cloud.errors().front());
   }
   EXPECT_GT(total[Status::Success], kThreads * checks * 9 / 10);
   EXPECT_GE(proxyChanges, kProxyChanges);

@@ -1,9 +1,13 @@
 #include "tests/support/test_certificates.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "tests/support/openssl_command.h"
@@ -18,6 +22,73 @@ const char kLeafUsage[] =
     "basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature\n"
     "extendedKeyUsage=serverAuth\n";
 const char kCaUsage[] = "basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n";
+
+// The DER bytes of a PEM file's first block.
+std::vector<std::uint8_t> derOf(const std::string& pemFile) {
+  std::ifstream in{fromUtf8(pemFile)};
+  const std::string text{std::istreambuf_iterator<char>(in), {}};
+  const auto begin = text.find('\n', text.find("-----BEGIN "));
+  const auto end = text.find("-----END ", begin);
+  std::vector<std::uint8_t> der;
+  std::uint32_t bits = 0;
+  int count = 0;
+  for (std::size_t i = begin; begin != std::string::npos && i < end; ++i) {
+    constexpr std::string_view kAlphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const auto value = kAlphabet.find(text[i]);
+    if (value == std::string_view::npos) continue;  // line breaks and padding
+    bits = (bits << 6) | static_cast<std::uint32_t>(value);
+    if ((count += 6) >= 8) der.push_back(static_cast<std::uint8_t>(bits >> (count -= 8)));
+  }
+  return der;
+}
+
+// One DER element: its tag and where its content lies in the buffer.
+struct DerElement {
+  std::uint8_t tag;
+  std::size_t content;
+  std::size_t length;
+  std::size_t end() const { return content + length; }
+};
+
+std::optional<DerElement> derElementAt(const std::vector<std::uint8_t>& der, std::size_t at) {
+  if (at + 2 > der.size()) return std::nullopt;
+  DerElement element{der[at], at + 2, der[at + 1]};
+  if (element.length >= 0x80) {
+    const std::size_t bytes = element.length - 0x80;
+    if (bytes == 0 || bytes > 3 || at + 2 + bytes > der.size()) return std::nullopt;
+    element.length = 0;
+    for (std::size_t i = 0; i < bytes; ++i) element.length = (element.length << 8) | der[at + 2 + i];
+    element.content += bytes;
+  }
+  if (element.end() > der.size()) return std::nullopt;
+  return element;
+}
+
+// Whether both integers of the certificate's P-256 signature take all 32
+// bytes. Wine's crypt32 (8.0) verifies an ECDSA signature only then: one in
+// about 128 has a shorter r or s, and Wine calls it invalid, so that every
+// check of a Windows test whose server certificate (or CA) drew one fails.
+bool fullWidthSignature(const std::string& pemFile) {
+  const auto der = derOf(pemFile);
+  // Certificate: SEQUENCE { to-be-signed, algorithm, BIT STRING { unused
+  // bits, SEQUENCE { INTEGER r, INTEGER s } } }.
+  const auto certificate = derElementAt(der, 0);
+  if (!certificate) return false;
+  const auto signed_ = derElementAt(der, certificate->content);
+  const auto algorithm = signed_ ? derElementAt(der, signed_->end()) : std::nullopt;
+  const auto bits = algorithm ? derElementAt(der, algorithm->end()) : std::nullopt;
+  const auto pair = bits ? derElementAt(der, bits->content + 1) : std::nullopt;
+  const auto r = pair ? derElementAt(der, pair->content) : std::nullopt;
+  const auto s = r ? derElementAt(der, r->end()) : std::nullopt;
+  if (!s) return false;
+  for (const auto& integer : {*r, *s}) {
+    std::size_t first = integer.content;
+    while (first < integer.end() && der[first] == 0) ++first;
+    if (integer.end() - first != 32) return false;
+  }
+  return true;
+}
 
 class CertificateMaker {
  public:
@@ -53,9 +124,11 @@ class CertificateMaker {
   std::string rootCa(const std::string& name) {
     const std::string caKey = key(name);
     const std::string cert = dir_.file(name + ".pem");
-    openssl({"req", "-x509", "-new", "-key", caKey, "-subj", "/CN=" + name, "-days", "2",
-             "-addext", "basicConstraints=critical,CA:TRUE", "-addext",
-             "keyUsage=critical,keyCertSign,cRLSign", "-out", cert});
+    untilFullWidth(cert, [&] {
+      openssl({"req", "-x509", "-new", "-key", caKey, "-subj", "/CN=" + name, "-days", "2",
+               "-addext", "basicConstraints=critical,CA:TRUE", "-addext",
+               "keyUsage=critical,keyCertSign,cRLSign", "-out", cert});
+    });
     return cert;
   }
 
@@ -65,10 +138,25 @@ class CertificateMaker {
     ServerCertificate made{dir_.file(name + ".pem"), key(name)};
     const std::string request = dir_.file(name + ".csr");
     openssl({"req", "-new", "-key", made.key, "-subj", "/CN=" + name, "-out", request});
-    openssl({"x509", "-req", "-in", request, "-CA", dir_.file(issuer + ".pem"), "-CAkey",
-             dir_.file(issuer + ".key"), "-CAcreateserial", "-days", std::to_string(days),
-             "-extfile", write(name + ".ext", extensions), "-out", made.cert});
+    const std::string extensionFile = write(name + ".ext", extensions);
+    untilFullWidth(made.cert, [&] {
+      openssl({"x509", "-req", "-in", request, "-CA", dir_.file(issuer + ".pem"), "-CAkey",
+               dir_.file(issuer + ".key"), "-CAcreateserial", "-days", std::to_string(days),
+               "-extfile", extensionFile, "-out", made.cert});
+    });
     return made;
+  }
+
+  // Signs (each signature draws a fresh nonce) until the signature of cert
+  // is full-width; about one signature in 128 needs a second round.
+  template <typename Sign>
+  void untilFullWidth(const std::string& cert, Sign sign) {
+    for (int round = 0; round < 16; ++round) {
+      sign();
+      if (fullWidthSignature(cert)) return;
+    }
+    throw std::runtime_error("test certificates: no full-width signature for " + cert +
+                             " in 16 rounds");
   }
 
  private:
