@@ -202,7 +202,7 @@ void instances(ClauseContext& context) {
   const unsigned each = std::max(1u, kManyInstances / threads + (kManyInstances % threads != 0));
   std::mutex mutex;
   std::vector<fpcsdk::FPCInstance*> made;
-  std::optional<std::string> problem;
+  std::optional<std::string> problem;  // the first; empty for an answer with no instance
   std::optional<std::int32_t> refusal;
   runOnThreads(threads, [&](unsigned) {
     for (unsigned index = 0; index < each; ++index) {
@@ -210,8 +210,7 @@ void instances(ClauseContext& context) {
       const auto code = session.createInstance(instance);
       const std::lock_guard lock(mutex);
       if (code == fpcsdk::Ok && instance == nullptr && !problem) {
-        problem = "createFpcInstance gave 0 but no instance, with " + std::to_string(made.size()) +
-                  " instance(s) alive";
+        problem.emplace();
       } else if (code != fpcsdk::Ok && instance != nullptr && !problem) {
         problem = "createFpcInstance " + gave(code) + " and an instance all the same";
       }
@@ -222,6 +221,13 @@ void instances(ClauseContext& context) {
       }
     }
   });
+  if (problem && problem->empty()) {
+    // Counted once every thread is done: the thread given the last instance
+    // may not have recorded it yet when another got the empty answer, and no
+    // instance is released before this point.
+    problem = "createFpcInstance gave 0 but no instance, with " + std::to_string(made.size()) +
+              " instance(s) alive";
+  }
   if (problem) fail(*problem);
   if (made.empty()) fail("createFpcInstance refused every instance: " + gave(refusal));
   if (std::set<fpcsdk::FPCInstance*>(made.begin(), made.end()).size() != made.size()) {
